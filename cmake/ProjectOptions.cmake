@@ -1,0 +1,24 @@
+# Warnings as errors on project code, and the sanitizer build.
+function(lullswitch_project_options target)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE
+            -Wall -Wextra -Wpedantic -Werror
+            -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
+            -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference
+            -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+    endif()
+endfunction()
+
+if(LULLSWITCH_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Backends compile against C APIs whose macros cast in C style; keep the rest.
+function(lullswitch_backend_options target)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE
+            -Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+            -Wformat=2 -Wimplicit-fallthrough)
+    endif()
+endfunction()

@@ -1,0 +1,59 @@
+#include "settings/SettingsStore.h"
+
+#include "platform/Platform.h"
+
+namespace lullswitch {
+
+SettingsStore& SettingsStore::shared()
+{
+    // A function-local static is initialised once, safely against concurrent
+    // first use.
+    static SettingsStore store(platform::services().userDefaults);
+    return store;
+}
+
+SettingsStore::SettingsStore(platform::UserDefaults& defaults) : defaults_(defaults)
+{
+    if (defaults_.object(isEnabledKey).isAbsent())
+        defaults_.setBool(defaultIsEnabled, isEnabledKey);
+    if (defaults_.object(delaySecondsKey).isAbsent())
+        defaults_.setDouble(defaultDelaySeconds, delaySecondsKey);
+}
+
+bool SettingsStore::isEnabled() const
+{
+    const auto object = defaults_.object(isEnabledKey);
+    if (const bool* stored = object.boolean())
+        return *stored;
+    // The platform converts a number that is exactly 0 or 1; anything else
+    // has no boolean meaning.
+    if (const double* number = object.number()) {
+        if (*number == 0.0)
+            return false;
+        if (*number == 1.0)
+            return true;
+    }
+    return defaultIsEnabled;
+}
+
+void SettingsStore::setIsEnabled(bool isEnabled)
+{
+    defaults_.setBool(isEnabled, isEnabledKey);
+}
+
+double SettingsStore::delaySeconds() const
+{
+    const double stored = defaults_.doubleValue(delaySecondsKey);
+    // NaN fails the comparison too.
+    return stored > 0.0 ? stored : defaultDelaySeconds;
+}
+
+void SettingsStore::setDelaySeconds(double seconds)
+{
+    double bounded = seconds <= minimumDelaySeconds ? minimumDelaySeconds : seconds;
+    if (bounded > maximumDelaySeconds)
+        bounded = maximumDelaySeconds;
+    defaults_.setDouble(bounded, delaySecondsKey);
+}
+
+} // namespace lullswitch

@@ -25,17 +25,12 @@ void AppDelegate::applicationDidFinishLaunching()
     for (const auto& window : application.windows())
         window->close();
 
-    statusMenuController_ = makeStatusMenuController();
+    auto handlers = makeCommandHandlers(weak_from_this());
+    statusMenuController_
+        = std::make_unique<StatusMenuController>(std::move(handlers.onToggleEnabled), std::move(handlers.onSetDelay),
+            std::move(handlers.onSwitchNow), std::move(handlers.onAbout), std::move(handlers.onQuit));
 
-    keyboardWatcher_->onIdle = [weakSelf = weak_from_this()] {
-        if (!SettingsStore::shared().isEnabled())
-            return;
-        auto self = weakSelf.lock();
-        if (!self)
-            return;
-        if (self->inputSourceSwitcher_->isJapaneseInputActive())
-            self->inputSourceSwitcher_->switchToEisu();
-    };
+    keyboardWatcher_->onIdle = makeIdleCallback(weak_from_this());
 
     if (SettingsStore::shared().isEnabled())
         keyboardWatcher_->start();
@@ -49,14 +44,29 @@ void AppDelegate::applicationWillTerminate()
     keyboardWatcher_->stop();
 }
 
+IdleKeyboardWatcher::IdleCallback AppDelegate::makeIdleCallback(std::weak_ptr<AppDelegate> delegate)
+{
+    return [weakSelf = std::move(delegate)] {
+        // Checked first: while off, the input source is not even asked.
+        if (!SettingsStore::shared().isEnabled())
+            return;
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        if (self->inputSourceSwitcher_->isJapaneseInputActive())
+            self->inputSourceSwitcher_->switchToEisu();
+    };
+}
+
 // Each handler resolves its weak reference afresh at every step that needs
 // the delegate, and skips that step when it no longer resolves.
-std::unique_ptr<StatusMenuController> AppDelegate::makeStatusMenuController()
+AppDelegate::CommandHandlers AppDelegate::makeCommandHandlers(std::weak_ptr<AppDelegate> delegate)
 {
-    using Weak = std::weak_ptr<AppDelegate>;
-    auto onToggleEnabled = [weakSelf = Weak(weak_from_this())] {
+    CommandHandlers handlers;
+    handlers.onToggleEnabled = [weakSelf = delegate] {
         auto& settings = SettingsStore::shared();
         settings.setIsEnabled(!settings.isEnabled());
+        // The stored value decides, not the one just computed.
         const bool isEnabled = settings.isEnabled();
         if (auto self = weakSelf.lock()) {
             if (isEnabled)
@@ -67,28 +77,29 @@ std::unique_ptr<StatusMenuController> AppDelegate::makeStatusMenuController()
         if (auto self = weakSelf.lock(); self && self->statusMenuController_)
             self->statusMenuController_->rebuildMenu();
     };
-    auto onSetDelay = [weakSelf = Weak(weak_from_this())](double seconds) {
+    handlers.onSetDelay = [weakSelf = delegate](double seconds) {
         SettingsStore::shared().setDelaySeconds(seconds);
+        // Restarted whether on or off: while off its ticks do nothing.
         if (auto self = weakSelf.lock())
             self->keyboardWatcher_->restart();
         if (auto self = weakSelf.lock(); self && self->statusMenuController_)
             self->statusMenuController_->rebuildMenu();
     };
-    auto onSwitchNow = [weakSelf = Weak(weak_from_this())] {
+    handlers.onSwitchNow = [weakSelf = delegate] {
         if (auto self = weakSelf.lock())
             self->inputSourceSwitcher_->switchToEisu();
     };
-    auto onAbout = [weakSelf = Weak(weak_from_this())] {
+    handlers.onAbout = [weakSelf = delegate] {
         if (auto self = weakSelf.lock())
             self->showAbout();
     };
-    auto onQuit = [weakSelf = Weak(weak_from_this())] {
+    handlers.onQuit = [weakSelf = delegate] {
         if (auto self = weakSelf.lock())
             self->keyboardWatcher_->stop();
+        // Termination is requested even when the delegate is gone.
         platform::services().application.terminate();
     };
-    return std::make_unique<StatusMenuController>(std::move(onToggleEnabled), std::move(onSetDelay),
-        std::move(onSwitchNow), std::move(onAbout), std::move(onQuit));
+    return handlers;
 }
 
 void AppDelegate::showAbout() const

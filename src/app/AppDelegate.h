@@ -36,13 +36,23 @@ public:
     // Runs the About alert modally; returns once it is dismissed.
     void showAbout() const;
 
+    // The five menu command handlers and the idle callback, each holding the
+    // delegate only weakly.
+    struct CommandHandlers {
+        StatusMenuController::Callback onToggleEnabled;
+        StatusMenuController::DelayCallback onSetDelay;
+        StatusMenuController::Callback onSwitchNow;
+        StatusMenuController::Callback onAbout;
+        StatusMenuController::Callback onQuit;
+    };
+    static CommandHandlers makeCommandHandlers(std::weak_ptr<AppDelegate> delegate);
+    static IdleKeyboardWatcher::IdleCallback makeIdleCallback(std::weak_ptr<AppDelegate> delegate);
+
     InputSourceSwitcher& inputSourceSwitcher() const { return *inputSourceSwitcher_; }
     IdleKeyboardWatcher& keyboardWatcher() const { return *keyboardWatcher_; }
     StatusMenuController* statusMenuController() const { return statusMenuController_.get(); }
 
 private:
-    std::unique_ptr<StatusMenuController> makeStatusMenuController();
-
     std::unique_ptr<InputSourceSwitcher> inputSourceSwitcher_;
     std::shared_ptr<IdleKeyboardWatcher> keyboardWatcher_;
     std::unique_ptr<StatusMenuController> statusMenuController_;

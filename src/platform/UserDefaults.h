@@ -18,6 +18,12 @@ public:
 
     StoredObject() = default;
     StoredObject(Value value) : value_(std::move(value)) { }
+    StoredObject(bool value) : value_(value) { }
+    StoredObject(double value) : value_(value) { }
+    StoredObject(std::string value) : value_(std::move(value)) { }
+    // Without this, a string literal would convert to bool.
+    StoredObject(const char* value) : value_(std::string(value)) { }
+    StoredObject(Other value) : value_(value) { }
 
     static StoredObject absent() { return {}; }
 

@@ -1,0 +1,180 @@
+#include "settings/SettingsStore.h"
+#include "fakes/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace lullswitch {
+namespace {
+
+using fakes::FakeUserDefaults;
+using platform::StoredObject;
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    FakeUserDefaults defaults;
+};
+
+TEST_F(SettingsStoreTest, FirstStartSeedsBothKeys)
+{
+    SettingsStore store(defaults);
+    EXPECT_EQ(defaults.stored("isEnabled"), StoredObject(true));
+    EXPECT_EQ(defaults.stored("delaySeconds"), StoredObject(2.0));
+    EXPECT_TRUE(store.isEnabled());
+    EXPECT_EQ(store.delaySeconds(), 2.0);
+}
+
+TEST_F(SettingsStoreTest, SeedingLeavesStoredValuesAsTheyAre)
+{
+    const StoredObject::Value cases[] = { false, 0.0, -3.0, std::string("yes"), StoredObject::Other {} };
+    for (const auto& value : cases) {
+        FakeUserDefaults store;
+        store.put("isEnabled", value);
+        store.put("delaySeconds", value);
+        SettingsStore settings(store);
+        EXPECT_EQ(store.stored("isEnabled"), StoredObject(value));
+        EXPECT_EQ(store.stored("delaySeconds"), StoredObject(value));
+        EXPECT_EQ(store.writeCount(), 0);
+    }
+}
+
+TEST_F(SettingsStoreTest, SeedsOnlyTheMissingKey)
+{
+    defaults.put("isEnabled", false);
+    SettingsStore store(defaults);
+    EXPECT_EQ(defaults.stored("isEnabled"), StoredObject(false));
+    EXPECT_EQ(defaults.stored("delaySeconds"), StoredObject(2.0));
+    EXPECT_EQ(defaults.writeCount(), 1);
+}
+
+struct EnabledCase {
+    const char* name;
+    StoredObject stored;
+    bool expected;
+};
+
+TEST_F(SettingsStoreTest, IsEnabledReadRule)
+{
+    const EnabledCase cases[] = {
+        { "absent", StoredObject::absent(), true },
+        { "true", StoredObject(true), true },
+        { "false", StoredObject(false), false },
+        { "number 0 converts", StoredObject(0.0), false },
+        { "number 1 converts", StoredObject(1.0), true },
+        { "number 2 has no boolean meaning", StoredObject(2.0), true },
+        { "text", StoredObject(std::string("false")), true },
+        { "other type", StoredObject(StoredObject::Other {}), true },
+    };
+    SettingsStore store(defaults);
+    for (const auto& c : cases) {
+        defaults.reset();
+        if (!c.stored.isAbsent())
+            defaults.put("isEnabled", c.stored);
+        EXPECT_EQ(store.isEnabled(), c.expected) << c.name;
+    }
+}
+
+TEST_F(SettingsStoreTest, DelayReadRuleFallsBackOnlyForNonPositive)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        StoredObject stored;
+        double expected;
+    } cases[] = {
+        { StoredObject::absent(), 2.0 },
+        { StoredObject(0.0), 2.0 },
+        { StoredObject(-3.0), 2.0 },
+        { StoredObject(nan), 2.0 },
+        { StoredObject(-0.0), 2.0 },
+        { StoredObject(std::string("5")), 2.0 },
+        { StoredObject(45.0), 45.0 },
+        { StoredObject(0.1), 0.1 },
+        { StoredObject(3.0), 3.0 },
+        { StoredObject(std::numeric_limits<double>::infinity()), std::numeric_limits<double>::infinity() },
+    };
+    SettingsStore store(defaults);
+    for (const auto& c : cases) {
+        defaults.reset();
+        if (!c.stored.isAbsent())
+            defaults.put("delaySeconds", c.stored);
+        EXPECT_EQ(store.delaySeconds(), c.expected);
+    }
+}
+
+TEST_F(SettingsStoreTest, DelayWritesAreBounded)
+{
+    const struct {
+        double written;
+        double stored;
+    } cases[] = {
+        { 0.1, 0.5 },
+        { 0.5, 0.5 },
+        { 0.0, 0.5 },
+        { -7.0, 0.5 },
+        { 1.0, 1.0 },
+        { 3.0, 3.0 },
+        { 30.0, 30.0 },
+        { 31.0, 30.0 },
+        { 45.0, 30.0 },
+    };
+    SettingsStore store(defaults);
+    for (const auto& c : cases) {
+        store.setDelaySeconds(c.written);
+        EXPECT_EQ(defaults.stored("delaySeconds"), StoredObject(c.stored)) << c.written;
+    }
+}
+
+TEST_F(SettingsStoreTest, ToggleTwiceRestoresTheStoredValue)
+{
+    for (bool initial : { true, false }) {
+        FakeUserDefaults store;
+        store.put("isEnabled", initial);
+        SettingsStore settings(store);
+        settings.setIsEnabled(!settings.isEnabled());
+        EXPECT_EQ(settings.isEnabled(), !initial);
+        settings.setIsEnabled(!settings.isEnabled());
+        EXPECT_EQ(store.stored("isEnabled"), StoredObject(initial));
+    }
+}
+
+TEST_F(SettingsStoreTest, ReadsGoToTheStoreEveryTime)
+{
+    SettingsStore store(defaults);
+    EXPECT_TRUE(store.isEnabled());
+    defaults.put("isEnabled", false);
+    defaults.put("delaySeconds", 5.0);
+    EXPECT_FALSE(store.isEnabled());
+    EXPECT_EQ(store.delaySeconds(), 5.0);
+    const int reads = defaults.readCount("isEnabled");
+    store.isEnabled();
+    EXPECT_EQ(defaults.readCount("isEnabled"), reads + 1);
+}
+
+TEST(SettingsStoreSharedTest, IsOneInstanceOverThePlatformStore)
+{
+    fakes::FakePlatform platform;
+    auto& shared = SettingsStore::shared();
+    EXPECT_EQ(&shared, &SettingsStore::shared());
+    platform.userDefaults.put("delaySeconds", 3.0);
+    EXPECT_EQ(shared.delaySeconds(), 3.0);
+}
+
+TEST(SettingsStoreSharedTest, FirstUseSeedsThePlatformStore)
+{
+    // A fresh process, so this is the first use of the shared store.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            fakes::FakePlatform platform;
+            SettingsStore::shared();
+            const bool seeded = platform.userDefaults.stored("isEnabled") == StoredObject(true)
+                && platform.userDefaults.stored("delaySeconds") == StoredObject(2.0);
+            std::exit(seeded ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
+} // namespace lullswitch

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/MenuTree.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lullswitch::fakes {
+
+// Keeps the status items and their menu trees so a test can read what a
+// person would see and choose an item.
+class FakeStatusBar final : public platform::StatusBar {
+public:
+    explicit FakeStatusBar(std::vector<std::string>* log = nullptr) : log_(log) { }
+
+    std::unique_ptr<platform::StatusItem> statusItemWithLength(double length) override;
+    std::shared_ptr<platform::Menu> createMenu() override;
+    std::shared_ptr<platform::MenuItem> createMenuItem(
+        std::string_view title, std::optional<platform::MenuAction> action, std::string_view keyEquivalent) override;
+    std::shared_ptr<platform::MenuItem> createSeparatorItem() override;
+
+    // The next status item comes without a button.
+    void setGivesButtons(bool givesButtons) { givesButtons_ = givesButtons; }
+
+    // The most recent status item still held, or null.
+    platform::MenuTreeStatusItem* statusItem() const;
+    double lastLength() const { return lastLength_; }
+    int statusItemCount() const { return static_cast<int>(items_.size()); }
+    platform::MenuTreeMenu& menu() const;
+    // The item with this title in the main menu or a submenu; fails the test
+    // when there is none.
+    platform::MenuTreeItem& item(std::string_view title) const;
+    // Chooses it as a person would; returns whether an action ran.
+    bool choose(std::string_view title) const;
+
+private:
+    class TrackedStatusItem;
+
+    std::vector<std::string>* log_;
+    bool givesButtons_ = true;
+    double lastLength_ = 0.0;
+    std::vector<platform::MenuTreeStatusItem*> items_;
+};
+
+} // namespace lullswitch::fakes

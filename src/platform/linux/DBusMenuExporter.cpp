@@ -1,0 +1,426 @@
+#include "platform/linux/DBusMenuExporter.h"
+
+#include "platform/linux/TrayMenuItem.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace lullswitch::linux_backend {
+
+namespace {
+
+constexpr const char* interfaceName = "com.canonical.dbusmenu";
+
+constexpr const char* introspectionXml = R"xml(<node>
+  <interface name="com.canonical.dbusmenu">
+    <property name="Version" type="u" access="read"/>
+    <property name="TextDirection" type="s" access="read"/>
+    <property name="Status" type="s" access="read"/>
+    <property name="IconThemePath" type="as" access="read"/>
+    <method name="GetLayout">
+      <arg type="i" name="parentId" direction="in"/>
+      <arg type="i" name="recursionDepth" direction="in"/>
+      <arg type="as" name="propertyNames" direction="in"/>
+      <arg type="u" name="revision" direction="out"/>
+      <arg type="(ia{sv}av)" name="layout" direction="out"/>
+    </method>
+    <method name="GetGroupProperties">
+      <arg type="ai" name="ids" direction="in"/>
+      <arg type="as" name="propertyNames" direction="in"/>
+      <arg type="a(ia{sv})" name="properties" direction="out"/>
+    </method>
+    <method name="GetProperty">
+      <arg type="i" name="id" direction="in"/>
+      <arg type="s" name="name" direction="in"/>
+      <arg type="v" name="value" direction="out"/>
+    </method>
+    <method name="Event">
+      <arg type="i" name="id" direction="in"/>
+      <arg type="s" name="eventId" direction="in"/>
+      <arg type="v" name="data" direction="in"/>
+      <arg type="u" name="timestamp" direction="in"/>
+    </method>
+    <method name="EventGroup">
+      <arg type="a(isvu)" name="events" direction="in"/>
+      <arg type="ai" name="idErrors" direction="out"/>
+    </method>
+    <method name="AboutToShow">
+      <arg type="i" name="id" direction="in"/>
+      <arg type="b" name="needUpdate" direction="out"/>
+    </method>
+    <method name="AboutToShowGroup">
+      <arg type="ai" name="ids" direction="in"/>
+      <arg type="ai" name="updatesNeeded" direction="out"/>
+      <arg type="ai" name="idErrors" direction="out"/>
+    </method>
+    <signal name="ItemsPropertiesUpdated">
+      <arg type="a(ia{sv})" name="updatedProps"/>
+      <arg type="a(ias)" name="removedProps"/>
+    </signal>
+    <signal name="LayoutUpdated">
+      <arg type="u" name="revision"/>
+      <arg type="i" name="parent"/>
+    </signal>
+    <signal name="ItemActivationRequested">
+      <arg type="i" name="id"/>
+      <arg type="u" name="timestamp"/>
+    </signal>
+  </interface>
+</node>)xml";
+
+// Hosts read "_" as a mnemonic marker; the titles have none.
+std::string escapeMnemonics(const std::string& title)
+{
+    std::string escaped;
+    escaped.reserve(title.size());
+    for (char c : title) {
+        if (c == '_')
+            escaped += '_';
+        escaped += c;
+    }
+    return escaped;
+}
+
+// A key equivalent with the desktop's default modifier; an upper-case letter
+// also needs Shift, as it does on the Mac.
+GVariant* shortcut(const std::string& key)
+{
+    GVariantBuilder keys;
+    g_variant_builder_init(&keys, G_VARIANT_TYPE("as"));
+    g_variant_builder_add(&keys, "s", "Control");
+    if (key.size() == 1 && std::isupper(static_cast<unsigned char>(key[0])))
+        g_variant_builder_add(&keys, "s", "Shift");
+    g_variant_builder_add(&keys, "s", key.c_str());
+    GVariantBuilder combos;
+    g_variant_builder_init(&combos, G_VARIANT_TYPE("aas"));
+    g_variant_builder_add_value(&combos, g_variant_builder_end(&keys));
+    return g_variant_builder_end(&combos);
+}
+
+bool wanted(const std::vector<std::string>& names, const char* name)
+{
+    return names.empty() || std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::vector<std::string> stringList(GVariant* array)
+{
+    std::vector<std::string> strings;
+    GVariantIter iter;
+    const gchar* value;
+    g_variant_iter_init(&iter, array);
+    while (g_variant_iter_next(&iter, "&s", &value))
+        strings.emplace_back(value);
+    return strings;
+}
+
+platform::MenuTreeMenu* asTreeMenu(const std::shared_ptr<platform::Menu>& menu)
+{
+    return dynamic_cast<platform::MenuTreeMenu*>(menu.get());
+}
+
+} // namespace
+
+DBusMenuExporter::DBusMenuExporter(GDBusConnection* connection, std::string objectPath)
+    : connection_(G_DBUS_CONNECTION(g_object_ref(connection))),
+      objectPath_(std::move(objectPath)),
+      interfaceInfo_(g_dbus_node_info_new_for_xml(introspectionXml, nullptr))
+{
+    static const GDBusInterfaceVTable vtable = { onMethodCall, onGetProperty, nullptr, {} };
+    const guint id = g_dbus_connection_register_object(
+        connection_.get(), objectPath_.c_str(), interfaceInfo_->interfaces[0], &vtable, this, nullptr, nullptr);
+    registration_ = ObjectRegistration(connection_.get(), id);
+}
+
+DBusMenuExporter::~DBusMenuExporter()
+{
+    registration_.reset();
+    clicks_.clear();
+    layoutUpdate_.cancel();
+}
+
+void DBusMenuExporter::setRootMenu(std::shared_ptr<platform::Menu> menu)
+{
+    if (menu == root_)
+        return;
+    root_ = std::move(menu);
+    menuChanged();
+}
+
+void DBusMenuExporter::menuChanged()
+{
+    idsAreStale_ = true;
+    if (!layoutUpdate_.isPending())
+        layoutUpdate_ = ScheduledCall::idle([this] { emitLayoutUpdated(); });
+}
+
+void DBusMenuExporter::emitLayoutUpdated()
+{
+    ++revision_;
+    refreshIds();
+    g_dbus_connection_emit_signal(connection_.get(), nullptr, objectPath_.c_str(), interfaceName, "LayoutUpdated",
+        g_variant_new("(ui)", revision_, 0), nullptr);
+}
+
+// Keeps the id of every item still in the tree, gives new items fresh ids and
+// forgets the rest.
+void DBusMenuExporter::refreshIds()
+{
+    if (!idsAreStale_)
+        return;
+    idsAreStale_ = false;
+    std::map<std::int32_t, std::weak_ptr<platform::MenuItem>> itemsById;
+    std::unordered_map<const platform::MenuItem*, std::int32_t> idsByItem;
+    std::vector<platform::MenuTreeMenu*> pending;
+    if (auto* menu = asTreeMenu(root_))
+        pending.push_back(menu);
+    while (!pending.empty()) {
+        auto* menu = pending.back();
+        pending.pop_back();
+        for (const auto& item : menu->items()) {
+            if (!item || idsByItem.contains(item.get()))
+                continue;
+            std::int32_t id = 0;
+            if (auto known = idsByItem_.find(item.get()); known != idsByItem_.end()) {
+                if (itemsById_[known->second].lock() == item)
+                    id = known->second;
+            }
+            if (id == 0)
+                id = nextId_++;
+            itemsById.emplace(id, item);
+            idsByItem.emplace(item.get(), id);
+            if (auto* treeItem = dynamic_cast<platform::MenuTreeItem*>(item.get())) {
+                if (auto* submenu = asTreeMenu(treeItem->submenu()))
+                    pending.push_back(submenu);
+            }
+        }
+    }
+    itemsById_ = std::move(itemsById);
+    idsByItem_ = std::move(idsByItem);
+}
+
+platform::MenuTreeItem* DBusMenuExporter::itemForId(std::int32_t id)
+{
+    refreshIds();
+    auto found = itemsById_.find(id);
+    if (found == itemsById_.end())
+        return nullptr;
+    return dynamic_cast<platform::MenuTreeItem*>(found->second.lock().get());
+}
+
+bool DBusMenuExporter::findNode(std::int32_t id, Node& node)
+{
+    refreshIds();
+    if (id == 0) {
+        node = { 0, nullptr, asTreeMenu(root_) };
+        return true;
+    }
+    auto* item = itemForId(id);
+    if (!item)
+        return false;
+    node = { id, item, asTreeMenu(item->submenu()) };
+    return true;
+}
+
+GVariant* DBusMenuExporter::properties(const Node& node, const std::vector<std::string>& names)
+{
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
+    auto add = [&](const char* name, GVariant* value) {
+        if (wanted(names, name))
+            g_variant_builder_add(&builder, "{sv}", name, value);
+        else
+            g_variant_unref(g_variant_ref_sink(value));
+    };
+    const auto* item = node.item;
+    if (!item) {
+        add("children-display", g_variant_new_string("submenu"));
+        return g_variant_builder_end(&builder);
+    }
+    if (item->isSeparator()) {
+        add("type", g_variant_new_string("separator"));
+        add("visible", g_variant_new_boolean(TRUE));
+        return g_variant_builder_end(&builder);
+    }
+    add("label", g_variant_new_string(escapeMnemonics(item->title()).c_str()));
+    add("enabled", g_variant_new_boolean(item->isEnabled()));
+    add("visible", g_variant_new_boolean(TRUE));
+    const auto* trayItem = dynamic_cast<const TrayMenuItem*>(item);
+    const bool isOn = item->state() == platform::ControlState::on;
+    if (isOn || (trayItem && trayItem->hasState())) {
+        add("toggle-type", g_variant_new_string("checkmark"));
+        add("toggle-state", g_variant_new_int32(isOn ? 1 : 0));
+    }
+    if (!item->keyEquivalent().empty())
+        add("shortcut", shortcut(item->keyEquivalent()));
+    if (node.submenu)
+        add("children-display", g_variant_new_string("submenu"));
+    return g_variant_builder_end(&builder);
+}
+
+GVariant* DBusMenuExporter::layout(const Node& node, int depth, const std::vector<std::string>& names)
+{
+    GVariantBuilder children;
+    g_variant_builder_init(&children, G_VARIANT_TYPE("av"));
+    if (node.submenu && depth != 0) {
+        for (const auto& child : node.submenu->items()) {
+            auto* childItem = dynamic_cast<platform::MenuTreeItem*>(child.get());
+            auto id = idsByItem_.find(child.get());
+            if (!childItem || id == idsByItem_.end())
+                continue;
+            const Node childNode { id->second, childItem, asTreeMenu(childItem->submenu()) };
+            g_variant_builder_add(&children, "v", layout(childNode, depth < 0 ? -1 : depth - 1, names));
+        }
+    }
+    return g_variant_new("(i@a{sv}av)", node.id, properties(node, names), &children);
+}
+
+bool DBusMenuExporter::click(std::int32_t id)
+{
+    auto* item = itemForId(id);
+    if (!item)
+        return false;
+    std::weak_ptr<platform::MenuItem> weakItem = itemsById_[id];
+    std::erase_if(clicks_, [](const ScheduledCall& call) { return !call.isPending(); });
+    // Each click gets its own idle call, so that a click made while an earlier
+    // action still runs (a modal alert) is carried out too.
+    clicks_.push_back(ScheduledCall::idle(
+        [this, id, weakItem] {
+            auto chosen = weakItem.lock();
+            if (!chosen || itemForId(id) != chosen.get())
+                return;
+            if (auto* treeItem = dynamic_cast<platform::MenuTreeItem*>(chosen.get()))
+                treeItem->choose();
+        },
+        G_PRIORITY_DEFAULT));
+    return true;
+}
+
+void DBusMenuExporter::onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+    GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self)
+{
+    static_cast<DBusMenuExporter*>(self)->handleMethodCall(method, parameters, invocation);
+}
+
+void DBusMenuExporter::handleMethodCall(const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation)
+{
+    const std::string name = method;
+    auto unknownId = [&](std::int32_t id) {
+        g_dbus_method_invocation_return_error(
+            invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "No menu item has the id %d", id);
+    };
+    if (name == "GetLayout") {
+        std::int32_t parentId;
+        std::int32_t depth;
+        GVariant* names;
+        g_variant_get(parameters, "(ii@as)", &parentId, &depth, &names);
+        const auto propertyNames = stringList(names);
+        g_variant_unref(names);
+        Node node;
+        if (!findNode(parentId, node))
+            return unknownId(parentId);
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(u@(ia{sv}av))", revision_, layout(node, depth, propertyNames)));
+    } else if (name == "GetGroupProperties") {
+        GVariant* ids;
+        GVariant* names;
+        g_variant_get(parameters, "(@ai@as)", &ids, &names);
+        const auto propertyNames = stringList(names);
+        refreshIds();
+        std::vector<std::int32_t> wantedIds;
+        for (gsize i = 0, n = g_variant_n_children(ids); i < n; ++i) {
+            std::int32_t id;
+            g_variant_get_child(ids, i, "i", &id);
+            wantedIds.push_back(id);
+        }
+        g_variant_unref(ids);
+        g_variant_unref(names);
+        if (wantedIds.empty()) {
+            wantedIds.push_back(0);
+            for (const auto& entry : itemsById_)
+                wantedIds.push_back(entry.first);
+        }
+        GVariantBuilder result;
+        g_variant_builder_init(&result, G_VARIANT_TYPE("a(ia{sv})"));
+        for (std::int32_t id : wantedIds) {
+            Node node;
+            if (findNode(id, node))
+                g_variant_builder_add(&result, "(i@a{sv})", id, properties(node, propertyNames));
+        }
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(a(ia{sv}))", &result));
+    } else if (name == "GetProperty") {
+        std::int32_t id;
+        const gchar* property;
+        g_variant_get(parameters, "(i&s)", &id, &property);
+        Node node;
+        if (!findNode(id, node))
+            return unknownId(id);
+        auto values = takeVariant(properties(node, { property }));
+        GVariant* value = g_variant_lookup_value(values.get(), property, nullptr);
+        if (!value) {
+            g_dbus_method_invocation_return_error(
+                invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "Menu item %d has no property %s", id, property);
+            return;
+        }
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(v)", value));
+        g_variant_unref(value);
+    } else if (name == "Event") {
+        std::int32_t id;
+        const gchar* eventId;
+        g_variant_get(parameters, "(i&svu)", &id, &eventId, nullptr, nullptr);
+        if (std::string(eventId) == "clicked" ? !click(id) : !itemForId(id) && id != 0)
+            return unknownId(id);
+        g_dbus_method_invocation_return_value(invocation, nullptr);
+    } else if (name == "EventGroup") {
+        GVariantIter* events;
+        g_variant_get(parameters, "(a(isvu))", &events);
+        GVariantBuilder errors;
+        g_variant_builder_init(&errors, G_VARIANT_TYPE("ai"));
+        std::int32_t id;
+        const gchar* eventId;
+        while (g_variant_iter_loop(events, "(i&svu)", &id, &eventId, nullptr, nullptr)) {
+            const bool known = std::string(eventId) == "clicked" ? click(id) : (id == 0 || itemForId(id));
+            if (!known)
+                g_variant_builder_add(&errors, "i", id);
+        }
+        g_variant_iter_free(events);
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(ai)", &errors));
+    } else if (name == "AboutToShow") {
+        // The menu is redrawn when settings change, never when it opens.
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", FALSE));
+    } else if (name == "AboutToShowGroup") {
+        GVariant* ids;
+        g_variant_get(parameters, "(@ai)", &ids);
+        GVariantBuilder errors;
+        g_variant_builder_init(&errors, G_VARIANT_TYPE("ai"));
+        for (gsize i = 0, n = g_variant_n_children(ids); i < n; ++i) {
+            std::int32_t id;
+            g_variant_get_child(ids, i, "i", &id);
+            if (id != 0 && !itemForId(id))
+                g_variant_builder_add(&errors, "i", id);
+        }
+        g_variant_unref(ids);
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(@aiai)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0), &errors));
+    } else {
+        g_dbus_method_invocation_return_error(
+            invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD, "No method %s", method);
+    }
+}
+
+GVariant* DBusMenuExporter::onGetProperty(
+    GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property, GError** error, gpointer)
+{
+    const std::string name = property;
+    if (name == "Version")
+        return g_variant_new_uint32(protocolVersion);
+    if (name == "TextDirection")
+        return g_variant_new_string("ltr");
+    if (name == "Status")
+        return g_variant_new_string("normal");
+    if (name == "IconThemePath")
+        return g_variant_new_strv(nullptr, 0);
+    g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", property);
+    return nullptr;
+}
+
+} // namespace lullswitch::linux_backend

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/MenuTree.h"
+#include "platform/linux/GLibRegistrations.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace lullswitch::linux_backend {
+
+// Serves a menu tree over com.canonical.dbusmenu, the menu protocol of
+// StatusNotifierItem hosts. Item ids are handed out per item object and never
+// reused, so an event for an item that a rebuild has dropped finds nothing.
+// Every change within one main-loop iteration reaches hosts as one
+// LayoutUpdated. A click is answered at once and carried out from an idle
+// call, because the action may run a modal alert or rebuild this very menu.
+class DBusMenuExporter {
+public:
+    static constexpr std::uint32_t protocolVersion = 3;
+
+    DBusMenuExporter(GDBusConnection* connection, std::string objectPath);
+    DBusMenuExporter(const DBusMenuExporter&) = delete;
+    DBusMenuExporter& operator=(const DBusMenuExporter&) = delete;
+    ~DBusMenuExporter();
+
+    const std::string& objectPath() const { return objectPath_; }
+    bool isExported() const { return static_cast<bool>(registration_); }
+
+    void setRootMenu(std::shared_ptr<platform::Menu> menu);
+    // Something in the tree changed.
+    void menuChanged();
+    std::uint32_t revision() const { return revision_; }
+
+    // The item a host knows by `id` (0 is the root, which has none).
+    platform::MenuTreeItem* itemForId(std::int32_t id);
+
+private:
+    struct Node {
+        std::int32_t id;
+        platform::MenuTreeItem* item; // null for the root
+        platform::MenuTreeMenu* submenu;
+    };
+
+    static void onMethodCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
+        const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
+    static GVariant* onGetProperty(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
+        const gchar* property, GError** error, gpointer self);
+    void handleMethodCall(const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation);
+
+    void refreshIds();
+    bool findNode(std::int32_t id, Node& node);
+    GVariant* layout(const Node& node, int depth, const std::vector<std::string>& names);
+    GVariant* properties(const Node& node, const std::vector<std::string>& names);
+    // Returns false when the id names no item.
+    bool click(std::int32_t id);
+    void emitLayoutUpdated();
+
+    GObjectPtr<GDBusConnection> connection_;
+    std::string objectPath_;
+    GDBusNodeInfoPtr interfaceInfo_;
+    std::shared_ptr<platform::Menu> root_;
+    std::map<std::int32_t, std::weak_ptr<platform::MenuItem>> itemsById_;
+    std::unordered_map<const platform::MenuItem*, std::int32_t> idsByItem_;
+    std::int32_t nextId_ = 1;
+    std::uint32_t revision_ = 1;
+    bool idsAreStale_ = true;
+    ScheduledCall layoutUpdate_;
+    std::vector<ScheduledCall> clicks_;
+    ObjectRegistration registration_;
+};
+
+} // namespace lullswitch::linux_backend

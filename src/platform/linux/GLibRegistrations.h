@@ -1,0 +1,164 @@
+#pragma once
+
+#include "platform/linux/GLibHandles.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace lullswitch::linux_backend {
+
+struct GDBusNodeInfoUnref {
+    void operator()(GDBusNodeInfo* info) const { g_dbus_node_info_unref(info); }
+};
+using GDBusNodeInfoPtr = std::unique_ptr<GDBusNodeInfo, GDBusNodeInfoUnref>;
+
+// A call scheduled once on the default main context (idle or after a delay).
+// Destroying the handle before it ran cancels it; the callback is released
+// after any dispatch in progress has returned.
+class ScheduledCall {
+public:
+    ScheduledCall() = default;
+    [[nodiscard]] static ScheduledCall idle(std::function<void()> callback, int priority = G_PRIORITY_DEFAULT_IDLE);
+    [[nodiscard]] static ScheduledCall after(unsigned milliseconds, std::function<void()> callback);
+
+    // Scheduled and not yet run or cancelled.
+    bool isPending() const { return source_ && !g_source_is_destroyed(source_.get()); }
+    void cancel() { source_.reset(); }
+
+private:
+    static ScheduledCall attach(GSource* source, std::function<void()> callback, int priority);
+    GSourcePtr source_;
+};
+
+// An object exported on a connection; unregistered on destruction.
+class ObjectRegistration {
+public:
+    ObjectRegistration() = default;
+    ObjectRegistration(GDBusConnection* connection, guint id)
+        : connection_(connection ? G_DBUS_CONNECTION(g_object_ref(connection)) : nullptr), id_(id)
+    {
+    }
+    ObjectRegistration(ObjectRegistration&& other) noexcept
+        : connection_(std::move(other.connection_)), id_(std::exchange(other.id_, 0))
+    {
+    }
+    ObjectRegistration& operator=(ObjectRegistration&& other) noexcept
+    {
+        reset();
+        connection_ = std::move(other.connection_);
+        id_ = std::exchange(other.id_, 0);
+        return *this;
+    }
+    ~ObjectRegistration() { reset(); }
+
+    explicit operator bool() const { return id_ != 0; }
+    void reset()
+    {
+        if (id_ != 0 && connection_)
+            g_dbus_connection_unregister_object(connection_.get(), id_);
+        id_ = 0;
+        connection_.reset();
+    }
+
+private:
+    GObjectPtr<GDBusConnection> connection_;
+    guint id_ = 0;
+};
+
+// A signal subscription on a connection; unsubscribed on destruction.
+class SignalSubscription {
+public:
+    SignalSubscription() = default;
+    SignalSubscription(GDBusConnection* connection, guint id)
+        : connection_(connection ? G_DBUS_CONNECTION(g_object_ref(connection)) : nullptr), id_(id)
+    {
+    }
+    SignalSubscription(SignalSubscription&& other) noexcept
+        : connection_(std::move(other.connection_)), id_(std::exchange(other.id_, 0))
+    {
+    }
+    SignalSubscription& operator=(SignalSubscription&& other) noexcept
+    {
+        reset();
+        connection_ = std::move(other.connection_);
+        id_ = std::exchange(other.id_, 0);
+        return *this;
+    }
+    ~SignalSubscription() { reset(); }
+
+    void reset()
+    {
+        if (id_ != 0 && connection_)
+            g_dbus_connection_signal_unsubscribe(connection_.get(), id_);
+        id_ = 0;
+        connection_.reset();
+    }
+
+private:
+    GObjectPtr<GDBusConnection> connection_;
+    guint id_ = 0;
+};
+
+// A bus name watch or ownership (g_bus_watch_name…, g_bus_own_name…); GLib
+// invokes none of its handlers once this is destroyed.
+class BusNameHandle {
+public:
+    using Release = void (*)(guint);
+    BusNameHandle() = default;
+    BusNameHandle(guint id, Release release) : id_(id), release_(release) { }
+    BusNameHandle(BusNameHandle&& other) noexcept
+        : id_(std::exchange(other.id_, 0)), release_(std::exchange(other.release_, nullptr))
+    {
+    }
+    BusNameHandle& operator=(BusNameHandle&& other) noexcept
+    {
+        reset();
+        id_ = std::exchange(other.id_, 0);
+        release_ = std::exchange(other.release_, nullptr);
+        return *this;
+    }
+    ~BusNameHandle() { reset(); }
+
+    void reset()
+    {
+        if (id_ != 0 && release_)
+            release_(id_);
+        id_ = 0;
+    }
+
+private:
+    guint id_ = 0;
+    Release release_ = nullptr;
+};
+
+// A cancellable that is cancelled when its owner goes away, so that replies
+// to calls still in flight never reach a destroyed object.
+class PendingCalls {
+public:
+    PendingCalls() : cancellable_(g_cancellable_new()) { }
+    PendingCalls(const PendingCalls&) = delete;
+    PendingCalls& operator=(const PendingCalls&) = delete;
+    ~PendingCalls() { g_cancellable_cancel(cancellable_.get()); }
+
+    GCancellable* get() const { return cancellable_.get(); }
+    // Cancels every call in flight and starts afresh.
+    void cancelAll()
+    {
+        g_cancellable_cancel(cancellable_.get());
+        cancellable_.reset(g_cancellable_new());
+    }
+
+private:
+    GObjectPtr<GCancellable> cancellable_;
+};
+
+// True when an async reply arrives for a call that was cancelled: its owner
+// may be gone, so the callback must not touch it.
+inline bool wasCancelled(const GError* error)
+{
+    return error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+}
+
+} // namespace lullswitch::linux_backend

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/linux/GLibRegistrations.h"
+
+#include <string>
+#include <string_view>
+
+namespace lullswitch::linux_backend {
+
+// One tray item over the StatusNotifierItem protocol. It is exported first and
+// then registered with whichever process owns org.kde.StatusNotifierWatcher,
+// again each time that owner changes (a panel restarting), so the item
+// appears as soon as a tray host starts. Without a host it simply waits.
+class StatusNotifierItem {
+public:
+    static constexpr const char* watcherName = "org.kde.StatusNotifierWatcher";
+    static constexpr const char* defaultObjectPath = "/StatusNotifierItem";
+
+    // `instance` numbers the items of this process from 1.
+    StatusNotifierItem(GDBusConnection* connection, std::string objectPath, std::string menuPath, int instance);
+    StatusNotifierItem(const StatusNotifierItem&) = delete;
+    StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
+    ~StatusNotifierItem();
+
+    // Shown as title, label and icon.
+    void setTitle(std::string_view title);
+    void setToolTip(std::string_view toolTip);
+
+    const std::string& objectPath() const { return objectPath_; }
+    const std::string& title() const { return title_; }
+    // Whether the current watcher accepted the item.
+    bool isRegistered() const { return isRegistered_; }
+
+private:
+    static void onMethodCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
+        const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
+    static GVariant* onGetProperty(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
+        const gchar* property, GError** error, gpointer self);
+    static void onWatcherAppeared(GDBusConnection*, const gchar* name, const gchar* owner, gpointer self);
+    static void onWatcherVanished(GDBusConnection*, const gchar* name, gpointer self);
+    static void onRegisterReply(GObject* connection, GAsyncResult* result, gpointer self);
+
+    GVariant* property(const std::string& name) const;
+    void registerWithWatcher();
+    void scheduleSignals();
+    void emit(const char* signal, GVariant* parameters);
+
+    GObjectPtr<GDBusConnection> connection_;
+    std::string objectPath_;
+    std::string menuPath_;
+    GDBusNodeInfoPtr interfaceInfo_;
+    std::string title_;
+    std::string toolTip_;
+    bool isTitleChanged_ = false;
+    bool isToolTipChanged_ = false;
+    std::string watcherOwner_;
+    bool isRegistered_ = false;
+    int registerAttempts_ = 0;
+    ScheduledCall signals_;
+    ScheduledCall retry_;
+    PendingCalls pendingCalls_;
+    ObjectRegistration registration_;
+    BusNameHandle wellKnownName_;
+    BusNameHandle watcherWatch_;
+};
+
+} // namespace lullswitch::linux_backend

@@ -1,0 +1,68 @@
+#include "platform/linux/LinuxApplication.h"
+
+#include <glib-unix.h>
+
+#include <csignal>
+
+namespace lullswitch::linux_backend {
+
+namespace {
+
+// Installed at construction, so that a signal arriving before the loop runs
+// waits for it instead of killing the process.
+GSourcePtr watchSignal(int signal, LinuxApplication* application)
+{
+    GSourcePtr source(g_unix_signal_source_new(signal));
+    GSourceFunc onSignal = [](gpointer data) -> gboolean {
+        static_cast<LinuxApplication*>(data)->terminate();
+        return G_SOURCE_CONTINUE;
+    };
+    g_source_set_callback(source.get(), onSignal, application, nullptr);
+    g_source_attach(source.get(), nullptr);
+    return source;
+}
+
+} // namespace
+
+LinuxApplication::LinuxApplication(GDBusConnection* sessionBus)
+    : sessionBus_(sessionBus),
+      session_(std::make_shared<ModalSession>()),
+      interruptSignal_(watchSignal(SIGINT, this)),
+      terminateSignal_(watchSignal(SIGTERM, this))
+{
+}
+
+LinuxApplication::~LinuxApplication() = default;
+
+void LinuxApplication::terminate()
+{
+    if (session_->isTerminating)
+        return;
+    session_->isTerminating = true;
+    if (delegate_)
+        delegate_->applicationWillTerminate();
+    if (loop_)
+        g_main_loop_quit(loop_.get());
+    // A modal alert waiting in its own iteration must notice too.
+    g_main_context_wakeup(nullptr);
+}
+
+std::unique_ptr<platform::Alert> LinuxApplication::createAlert()
+{
+    return std::make_unique<DesktopAlert>(session_, sessionBus_);
+}
+
+void LinuxApplication::run(platform::ApplicationDelegate& delegate)
+{
+    if (session_->isTerminating)
+        return;
+    delegate_ = &delegate;
+    loop_.reset(g_main_loop_new(nullptr, FALSE));
+    // Ahead of any signal already waiting, so that termination follows launch.
+    auto launch = ScheduledCall::idle([this] { delegate_->applicationDidFinishLaunching(); }, G_PRIORITY_HIGH);
+    g_main_loop_run(loop_.get());
+    loop_.reset();
+    delegate_ = nullptr;
+}
+
+} // namespace lullswitch::linux_backend

@@ -4,6 +4,7 @@
 
 #include <glib.h>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
@@ -65,6 +66,29 @@ TEST_F(GLibMainLoopTest, FirstRunAfterTheIntervalThenEveryInterval)
     EXPECT_GE(runs[0] - scheduled, 20000);
     for (std::size_t i = 1; i < runs.size(); ++i)
         EXPECT_GE(runs[i] - runs[i - 1], 20000) << "run " << i;
+}
+
+// How long the context would sleep before the first run, asked without
+// waiting it out.
+TEST_F(GLibMainLoopTest, IntervalIsRoundedToMilliseconds)
+{
+    struct Case {
+        double seconds;
+        int milliseconds;
+    };
+    const Case cases[] = { { 0.25, 250 }, { 0.0016, 2 }, { 0.0004, 0 }, { -1.0, 0 }, { std::nan(""), 0 } };
+    for (const auto& c : cases) {
+        auto timer = loop.scheduleRepeating(c.seconds, [] {});
+        ASSERT_TRUE(g_main_context_acquire(context_));
+        gint priority = 0;
+        g_main_context_prepare(context_, &priority);
+        gint timeout = -1;
+        GPollFD fds[8];
+        g_main_context_query(context_, priority, &timeout, fds, 8);
+        g_main_context_release(context_);
+        EXPECT_LE(timeout, c.milliseconds) << c.seconds;
+        EXPECT_GE(timeout, c.milliseconds - 2) << c.seconds;
+    }
 }
 
 TEST_F(GLibMainLoopTest, RunsOnlyOnTheThreadDefaultContext)

@@ -57,15 +57,15 @@ TEST_F(GLibMainLoopTest, FirstRunAfterTheIntervalThenEveryInterval)
 
     std::vector<gint64> runs;
     const gint64 scheduled = g_get_monotonic_time();
-    auto timer = loop.scheduleRepeating(0.02, [&] { runs.push_back(g_get_monotonic_time()); });
+    auto timer = loop.scheduleRepeating(0.05, [&] { runs.push_back(g_get_monotonic_time()); });
     g_main_context_iteration(context_, FALSE);
     EXPECT_TRUE(runs.empty()) << "not due yet";
 
-    runFor(1000, [&] { return runs.size() >= 4; });
-    ASSERT_EQ(runs.size(), 4u);
-    EXPECT_GE(runs[0] - scheduled, 20000);
+    runFor(2000, [&] { return runs.size() >= 3; });
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_GE(runs[0] - scheduled, 50000);
     for (std::size_t i = 1; i < runs.size(); ++i)
-        EXPECT_GE(runs[i] - runs[i - 1], 20000) << "run " << i;
+        EXPECT_GE(runs[i] - runs[i - 1], 50000) << "run " << i;
 }
 
 // How long the context would sleep before the first run, asked without

@@ -10,6 +10,8 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -33,7 +35,11 @@ private:
     static std::string makeDirectory()
     {
         char pattern[] = "/tmp/lullswitch-bench-XXXXXX";
-        return ::mkdtemp(pattern) ? pattern : "/tmp";
+        if (!::mkdtemp(pattern)) {
+            std::perror("lullswitch_bench: cannot make a directory in /tmp");
+            std::exit(1);
+        }
+        return pattern;
     }
 
     std::string directory_;

@@ -1,0 +1,157 @@
+#include "SessionSupport.h"
+
+#include <sys/types.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace lullswitch::session_test {
+
+using namespace linux_backend;
+
+int run(const std::vector<std::string>& argv)
+{
+    std::vector<gchar*> arguments;
+    for (const auto& argument : argv)
+        arguments.push_back(const_cast<gchar*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    gint status = 0;
+    GError* rawError = nullptr;
+    const gboolean ran = g_spawn_sync(nullptr, arguments.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+        nullptr, nullptr, &status, &rawError);
+    const GErrorPtr error(rawError);
+    if (!ran || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+bool controlFcitx(const char* command)
+{
+    const char* script = std::getenv("LULLSWITCH_TEST_FCITX_CTL");
+    if (!script)
+        return false;
+    return run({ script, command }) == 0;
+}
+
+bool iterateUntil(const std::function<bool()>& condition, double seconds)
+{
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
+    for (;;) {
+        while (g_main_context_iteration(nullptr, FALSE)) { }
+        if (condition())
+            return true;
+        if (g_get_monotonic_time() >= deadline)
+            return false;
+        g_usleep(10'000);
+    }
+}
+
+void iterateFor(double seconds)
+{
+    iterateUntil([] { return false; }, seconds);
+}
+
+bool settleMainContext()
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (!g_main_context_iteration(nullptr, FALSE))
+            return true;
+    }
+    return false;
+}
+
+double secondsSince(gint64 monotonicStart)
+{
+    return static_cast<double>(g_get_monotonic_time() - monotonicStart) / G_USEC_PER_SEC;
+}
+
+GDBusConnection* sessionBus()
+{
+    static GDBusConnection* bus = [] {
+        GError* rawError = nullptr;
+        GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError);
+        const GErrorPtr error(rawError);
+        if (!connection)
+            throw std::runtime_error("no session bus: run inside scripts/virtual-session");
+        return connection;
+    }();
+    return bus;
+}
+
+namespace {
+
+GVariantPtr callBus(const char* name, const char* path, const char* interface, const char* method, GVariant* parameters,
+    const char* replyType)
+{
+    GError* rawError = nullptr;
+    GVariantPtr reply(g_dbus_connection_call_sync(sessionBus(), name, path, interface, method, parameters,
+        G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr, &rawError));
+    const GErrorPtr error(rawError);
+    return reply;
+}
+
+GVariantPtr callController(const char* method, GVariant* parameters, const char* replyType)
+{
+    return callBus("org.fcitx.Fcitx5", "/controller", "org.fcitx.Fcitx.Controller1", method, parameters, replyType);
+}
+
+} // namespace
+
+std::optional<std::string> fcitxCurrentInputMethod()
+{
+    const auto reply = callController("CurrentInputMethod", nullptr, "(s)");
+    if (!reply)
+        return std::nullopt;
+    const gchar* name = nullptr;
+    g_variant_get(reply.get(), "(&s)", &name);
+    return std::string(name);
+}
+
+bool fcitxSetCurrentInputMethod(const std::string& name)
+{
+    return callController("SetCurrentIM", g_variant_new("(s)", name.c_str()), "()") != nullptr;
+}
+
+bool fcitxIsOnBus()
+{
+    const auto reply = callBus("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+        g_variant_new("(s)", "org.fcitx.Fcitx5"), "(b)");
+    gboolean hasOwner = FALSE;
+    if (reply)
+        g_variant_get(reply.get(), "(b)", &hasOwner);
+    return hasOwner;
+}
+
+InputContextHolder::InputContextHolder()
+{
+    gchar* argv[] = { const_cast<gchar*>(LULLSWITCH_TEST_IC), nullptr };
+    GError* rawError = nullptr;
+    const gboolean spawned = g_spawn_async(nullptr, argv, nullptr,
+        static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr, &pid_,
+        &rawError);
+    const GErrorPtr error(rawError);
+    if (!spawned)
+        throw std::runtime_error(std::string("cannot start lullswitch_test_ic: ") + error->message);
+}
+
+InputContextHolder::~InputContextHolder()
+{
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    g_spawn_close_pid(pid_);
+}
+
+bool InputContextHolder::waitUntilFocused(double seconds)
+{
+    return iterateUntil(
+        [] {
+            const auto current = fcitxCurrentInputMethod();
+            return current && !current->empty();
+        },
+        seconds);
+}
+
+} // namespace lullswitch::session_test

@@ -1,0 +1,176 @@
+#include "platform/linux/X11KeyboardEventClock.h"
+#include "SessionSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace lullswitch {
+namespace {
+
+using linux_backend::X11KeyboardEventClock;
+using platform::KeyboardEventType;
+using session_test::run;
+
+constexpr KeyboardEventType allTypes[]
+    = { KeyboardEventType::keyDown, KeyboardEventType::keyUp, KeyboardEventType::flagsChanged };
+
+const char* nameOf(KeyboardEventType type)
+{
+    switch (type) {
+    case KeyboardEventType::keyDown:
+        return "key down";
+    case KeyboardEventType::keyUp:
+        return "key up";
+    case KeyboardEventType::flagsChanged:
+        return "modifier change";
+    }
+    return "?";
+}
+
+class X11KeyboardEventClockTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clock = X11KeyboardEventClock::open();
+        ASSERT_TRUE(clock) << "no X display: run inside scripts/virtual-session";
+    }
+
+    void TearDown() override
+    {
+        clock.reset();
+        session_test::settleMainContext();
+    }
+
+    // Monotonic time of the last event of that type, as the reading gives it.
+    gint64 lastEventTime(KeyboardEventType type)
+    {
+        return g_get_monotonic_time() - std::llround(clock->secondsSinceLastEvent(type) * G_USEC_PER_SEC);
+    }
+
+    // Sends input through xdotool, then lets the main loop take in every event
+    // that the server sent for it.
+    void xdotool(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), "xdotool");
+        ASSERT_EQ(run(arguments), 0);
+        // xdotool's requests are processed once it has exited (it syncs when
+        // closing), so after one round trip their events are queued here.
+        clock->synchronize();
+        ASSERT_TRUE(session_test::settleMainContext()) << "the X source stays ready: the main loop would spin";
+    }
+
+    // Readings are taken on receipt; allow a little for the clock's rounding.
+    void expectMovedSince(KeyboardEventType type, gint64 start)
+    {
+        EXPECT_GE(lastEventTime(type), start - 2) << nameOf(type) << " did not move";
+    }
+    void expectNotMovedSince(KeyboardEventType type, gint64 start)
+    {
+        EXPECT_LT(lastEventTime(type), start) << nameOf(type) << " moved";
+    }
+
+    std::unique_ptr<X11KeyboardEventClock> clock;
+};
+
+TEST_F(X11KeyboardEventClockTest, TheVirtualServerReportsKeysAndModifiers)
+{
+    EXPECT_TRUE(clock->hasKeyEvents());
+    EXPECT_TRUE(clock->hasModifierEvents());
+}
+
+TEST_F(X11KeyboardEventClockTest, NoDisplayGivesNoClock)
+{
+    EXPECT_EQ(X11KeyboardEventClock::open(":65000"), nullptr);
+}
+
+TEST_F(X11KeyboardEventClockTest, BeforeAnyEventReadingsCountFromWhenWatchingBegan)
+{
+    const gint64 opened = g_get_monotonic_time();
+    auto fresh = X11KeyboardEventClock::open();
+    ASSERT_TRUE(fresh);
+    session_test::iterateFor(0.3);
+    for (auto type : allTypes) {
+        const double reading = fresh->secondsSinceLastEvent(type);
+        EXPECT_GE(reading, 0.3) << nameOf(type);
+        EXPECT_LE(reading, session_test::secondsSince(opened)) << nameOf(type);
+    }
+}
+
+TEST_F(X11KeyboardEventClockTest, ReadingsGrowWhileNothingHappens)
+{
+    const double first = clock->secondsSinceLastEvent(KeyboardEventType::keyDown);
+    session_test::iterateFor(0.1);
+    EXPECT_GE(clock->secondsSinceLastEvent(KeyboardEventType::keyDown), first + 0.1);
+}
+
+TEST_F(X11KeyboardEventClockTest, ALetterKeyMovesKeyDownAndKeyUpOnly)
+{
+    const gint64 start = g_get_monotonic_time();
+    xdotool({ "key", "a" });
+    expectMovedSince(KeyboardEventType::keyDown, start);
+    expectMovedSince(KeyboardEventType::keyUp, start);
+    expectNotMovedSince(KeyboardEventType::flagsChanged, start);
+    EXPECT_LT(clock->secondsSinceLastEvent(KeyboardEventType::keyDown), 1.0);
+}
+
+TEST_F(X11KeyboardEventClockTest, APressedKeyMovesKeyDownBeforeItsRelease)
+{
+    const gint64 start = g_get_monotonic_time();
+    xdotool({ "keydown", "b" });
+    expectMovedSince(KeyboardEventType::keyDown, start);
+    expectNotMovedSince(KeyboardEventType::keyUp, start);
+
+    const gint64 released = g_get_monotonic_time();
+    xdotool({ "keyup", "b" });
+    expectMovedSince(KeyboardEventType::keyUp, released);
+    expectNotMovedSince(KeyboardEventType::keyDown, released);
+}
+
+TEST_F(X11KeyboardEventClockTest, ModifierPressAndReleaseMoveTheModifierReading)
+{
+    const gint64 pressed = g_get_monotonic_time();
+    xdotool({ "keydown", "Shift_L" });
+    expectMovedSince(KeyboardEventType::flagsChanged, pressed);
+    expectMovedSince(KeyboardEventType::keyDown, pressed);
+
+    const gint64 released = g_get_monotonic_time();
+    xdotool({ "keyup", "Shift_L" });
+    expectMovedSince(KeyboardEventType::flagsChanged, released);
+    expectMovedSince(KeyboardEventType::keyUp, released);
+}
+
+TEST_F(X11KeyboardEventClockTest, ControlWithAKeyMovesTheModifierReading)
+{
+    const gint64 start = g_get_monotonic_time();
+    xdotool({ "key", "ctrl+c" });
+    for (auto type : allTypes)
+        expectMovedSince(type, start);
+}
+
+TEST_F(X11KeyboardEventClockTest, MouseMotionAndClicksMoveNoReading)
+{
+    session_test::iterateFor(0.05);
+    const gint64 start = g_get_monotonic_time();
+    xdotool({ "mousemove", "10", "10", "mousemove", "600", "400", "click", "1", "click", "3", "mousedown", "2",
+        "mouseup", "2", "click", "4" });
+    for (auto type : allTypes)
+        expectNotMovedSince(type, start);
+}
+
+TEST_F(X11KeyboardEventClockTest, ManyKeysAreAllTakenByTheMainLoop)
+{
+    std::vector<std::string> keys { "key", "--delay", "0" };
+    for (int i = 0; i < 100; ++i)
+        keys.push_back(i % 2 ? "x" : "y");
+    const gint64 start = g_get_monotonic_time();
+    xdotool(keys);
+    expectMovedSince(KeyboardEventType::keyUp, start);
+    // Nothing is left for the main loop to do once they are taken.
+    EXPECT_FALSE(g_main_context_pending(nullptr));
+}
+
+} // namespace
+} // namespace lullswitch

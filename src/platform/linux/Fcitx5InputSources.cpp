@@ -1,0 +1,174 @@
+#include "platform/linux/Fcitx5InputSources.h"
+
+#include "input_source/InputSourceIdentifiers.h"
+#include "platform/linux/XkbLayouts.h"
+
+#include <string_view>
+
+namespace lullswitch::linux_backend {
+
+namespace {
+
+constexpr const char* fcitxName = "org.fcitx.Fcitx5";
+constexpr const char* controllerPath = "/controller";
+constexpr const char* controllerInterface = "org.fcitx.Fcitx.Controller1";
+// fcitx5 names its keyboard layouts "keyboard-<layout>[-<variant>]".
+constexpr std::string_view layoutPrefix = "keyboard-";
+
+bool typesLatin(std::string_view uniqueName)
+{
+    if (uniqueName.substr(0, layoutPrefix.size()) != layoutPrefix)
+        return false;
+    const std::string_view name = uniqueName.substr(layoutPrefix.size());
+    const auto dash = name.find('-');
+    if (dash == std::string_view::npos)
+        return keyboardLayoutTypesLatin(name, "");
+    return keyboardLayoutTypesLatin(name.substr(0, dash), name.substr(dash + 1));
+}
+
+} // namespace
+
+// What an InputSourceRef points to: one input method by unique name.
+struct Fcitx5InputSources::Source {
+    int referenceCount;
+    std::string uniqueName;
+};
+
+Fcitx5InputSources::Fcitx5InputSources(GDBusConnection* sessionBus)
+    : bus_(sessionBus ? G_DBUS_CONNECTION(g_object_ref(sessionBus)) : nullptr)
+{
+    if (bus_) {
+        fcitxWatch_ = BusNameHandle(g_bus_watch_name_on_connection(bus_.get(), fcitxName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                        onFcitxAppeared, onFcitxVanished, this, nullptr),
+            g_bus_unwatch_name);
+    }
+}
+
+Fcitx5InputSources::~Fcitx5InputSources()
+{
+    fcitxWatch_.reset();
+}
+
+void Fcitx5InputSources::onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self)
+{
+    static_cast<Fcitx5InputSources*>(self)->owner_ = Owner::present;
+}
+
+void Fcitx5InputSources::onFcitxVanished(GDBusConnection*, const gchar*, gpointer self)
+{
+    static_cast<Fcitx5InputSources*>(self)->owner_ = Owner::absent;
+}
+
+platform::InputSourceRef Fcitx5InputSources::makeSource(std::string uniqueName)
+{
+    return platform::InputSourceRef::adopt(*this, new Source { 1, std::move(uniqueName) });
+}
+
+void Fcitx5InputSources::retain(void* handle)
+{
+    ++static_cast<Source*>(handle)->referenceCount;
+}
+
+void Fcitx5InputSources::release(void* handle)
+{
+    auto* source = static_cast<Source*>(handle);
+    if (--source->referenceCount == 0)
+        delete source;
+}
+
+GVariantPtr Fcitx5InputSources::call(const char* method, GVariant* parameters, const char* replyType)
+{
+    const GVariantPtr arguments = takeVariant(parameters);
+    if (!bus_ || owner_ == Owner::absent || g_get_monotonic_time() < hungUntil_)
+        return nullptr;
+    GError* rawError = nullptr;
+    GVariantPtr reply(
+        g_dbus_connection_call_sync(bus_.get(), fcitxName, controllerPath, controllerInterface, method, arguments.get(),
+            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, nullptr, &rawError));
+    const GErrorPtr error(rawError);
+    if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
+        hungUntil_ = g_get_monotonic_time() + hungBackoffUs;
+    return reply;
+}
+
+std::optional<std::string> Fcitx5InputSources::currentInputMethod()
+{
+    const auto reply = call("CurrentInputMethod", nullptr, "(s)");
+    if (!reply)
+        return std::nullopt;
+    const gchar* name = nullptr;
+    g_variant_get(reply.get(), "(&s)", &name);
+    return std::string(name);
+}
+
+platform::InputSourceRef Fcitx5InputSources::copyCurrentKeyboardInputSource()
+{
+    auto name = currentInputMethod();
+    if (!name || name->empty())
+        return {};
+    return makeSource(std::move(*name));
+}
+
+std::optional<std::vector<platform::InputSourceRef>> Fcitx5InputSources::createEnabledInputSourceList()
+{
+    const auto group = call("CurrentInputMethodGroup", nullptr, "(s)");
+    if (!group)
+        return std::nullopt;
+    const gchar* groupName = nullptr;
+    g_variant_get(group.get(), "(&s)", &groupName);
+    if (*groupName == '\0')
+        return std::nullopt;
+    const auto info = call("InputMethodGroupInfo", g_variant_new("(s)", groupName), "(sa(ss))");
+    if (!info)
+        return std::nullopt;
+
+    GVariantIter* entries = nullptr;
+    g_variant_get(info.get(), "(&sa(ss))", nullptr, &entries);
+    std::vector<platform::InputSourceRef> sources;
+    sources.reserve(g_variant_iter_n_children(entries));
+    const gchar* inputMethod = nullptr;
+    const gchar* layout = nullptr;
+    while (g_variant_iter_next(entries, "(&s&s)", &inputMethod, &layout))
+        sources.push_back(makeSource(inputMethod));
+    g_variant_iter_free(entries);
+    return sources;
+}
+
+std::optional<std::string> Fcitx5InputSources::identifier(const platform::InputSourceRef& source)
+{
+    if (!source)
+        return std::nullopt;
+    return static_cast<const Source*>(source.handle())->uniqueName;
+}
+
+std::optional<bool> Fcitx5InputSources::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
+{
+    if (!source)
+        return std::nullopt;
+    switch (flag) {
+    case platform::InputSourceFlag::isSelectCapable:
+        return true;
+    case platform::InputSourceFlag::isASCIICapable:
+        return typesLatin(static_cast<const Source*>(source.handle())->uniqueName);
+    }
+    return std::nullopt;
+}
+
+std::int32_t Fcitx5InputSources::select(const platform::InputSourceRef& source)
+{
+    if (!source)
+        return callFailed;
+    const std::string& name = static_cast<const Source*>(source.handle())->uniqueName;
+    if (!bus_ || owner_ == Owner::absent)
+        return notRunning;
+    if (!call("SetCurrentIM", g_variant_new("(s)", name.c_str()), "()"))
+        return callFailed;
+    return currentInputMethod() == name ? selected : notTakenEffect;
+}
+
+const InputSourceIdentifiers& Fcitx5InputSources::identifiers() const
+{
+    return linuxInputSourceIdentifiers();
+}
+
+} // namespace lullswitch::linux_backend

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/InputSourceServices.h"
+#include "platform/linux/GLibHandles.h"
+#include "platform/linux/GLibRegistrations.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lullswitch::linux_backend {
+
+// fcitx5's input methods as input sources, over its D-Bus controller. The
+// current source is the input method of the input context fcitx5 acts on (the
+// focused one); the enabled sources are the current group's input methods in
+// group order; a source's identifier is its input method's unique name.
+// Calls never start fcitx5 and give up after callTimeoutMs. While fcitx5 is
+// off the bus there is no current source and no list; it is asked again as
+// soon as it is back.
+class Fcitx5InputSources final : public platform::InputSourceServices {
+public:
+    static constexpr int callTimeoutMs = 500;
+    // After a call has timed out (fcitx5 hangs), calls fail at once for this
+    // long, so that one operation costs the main loop one timeout at most.
+    static constexpr gint64 hungBackoffUs = G_USEC_PER_SEC;
+
+    // Statuses of select.
+    static constexpr std::int32_t selected = 0;
+    static constexpr std::int32_t notRunning = 1;
+    static constexpr std::int32_t callFailed = 2;
+    static constexpr std::int32_t notTakenEffect = 3;
+
+    // `sessionBus` may be null: then there is never a source.
+    explicit Fcitx5InputSources(GDBusConnection* sessionBus);
+    ~Fcitx5InputSources() override;
+    Fcitx5InputSources(const Fcitx5InputSources&) = delete;
+    Fcitx5InputSources& operator=(const Fcitx5InputSources&) = delete;
+
+    platform::InputSourceRef copyCurrentKeyboardInputSource() override;
+    std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override;
+    std::optional<std::string> identifier(const platform::InputSourceRef& source) override;
+    // Every source is select-capable; a source is ASCII-capable when it is a
+    // keyboard layout that types Latin letters.
+    std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
+    // SetCurrentIM, then 0 only when fcitx5 reads back that input method.
+    std::int32_t select(const platform::InputSourceRef& source) override;
+    const InputSourceIdentifiers& identifiers() const override;
+
+    // False once the name watch has seen fcitx5 leave the bus, until it is
+    // back.
+    bool isFcitxOnBus() const { return owner_ != Owner::absent; }
+
+protected:
+    void retain(void* handle) override;
+    void release(void* handle) override;
+
+private:
+    struct Source;
+    enum class Owner { unknown, present, absent };
+
+    static void onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
+    static void onFcitxVanished(GDBusConnection*, const gchar*, gpointer self);
+    platform::InputSourceRef makeSource(std::string uniqueName);
+    GVariantPtr call(const char* method, GVariant* parameters, const char* replyType);
+    std::optional<std::string> currentInputMethod();
+
+    GObjectPtr<GDBusConnection> bus_;
+    Owner owner_ = Owner::unknown;
+    gint64 hungUntil_ = 0;
+    BusNameHandle fcitxWatch_;
+};
+
+} // namespace lullswitch::linux_backend

@@ -1,0 +1,123 @@
+#pragma once
+
+// What every implementation of the input-source services promises, written
+// once and run against each: instantiate InputSourceServicesContract with a
+// driver type that has
+//   platform::InputSourceServices& services();
+//   // The enabled sources are [layoutId(), imeId()] in this order, the IME
+//   // is current; the layout types Latin letters, the IME does not.
+//   void arrangeLayoutThenIme();
+//   std::string layoutId() const; std::string imeId() const;
+//   // The current source as the platform itself reports it.
+//   std::optional<std::string> currentAsThePlatformSaysIt();
+//   // The platform has no current source and gives no list.
+//   void makeUnavailable();
+// and, per implementation file:
+//   INSTANTIATE_TYPED_TEST_SUITE_P(Name, InputSourceServicesContract, DriverType);
+
+#include "input_source/InputSourceSwitcher.h"
+#include "platform/InputSourceServices.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lullswitch::contract {
+
+template <typename Driver> class InputSourceServicesContract : public ::testing::Test {
+protected:
+    std::vector<std::string> identifiersOf(const std::vector<platform::InputSourceRef>& sources)
+    {
+        std::vector<std::string> identifiers;
+        for (const auto& source : sources)
+            identifiers.push_back(driver.services().identifier(source).value_or("<none>"));
+        return identifiers;
+    }
+
+    Driver driver;
+};
+
+TYPED_TEST_SUITE_P(InputSourceServicesContract);
+
+TYPED_TEST_P(InputSourceServicesContract, TheCurrentSourceIsTheArrangedOne)
+{
+    this->driver.arrangeLayoutThenIme();
+    auto& services = this->driver.services();
+    const auto current = services.copyCurrentKeyboardInputSource();
+    ASSERT_TRUE(current);
+    EXPECT_EQ(services.identifier(current), this->driver.imeId());
+}
+
+TYPED_TEST_P(InputSourceServicesContract, TheEnabledListKeepsThePlatformsOrderAndProperties)
+{
+    this->driver.arrangeLayoutThenIme();
+    auto& services = this->driver.services();
+    const auto list = services.createEnabledInputSourceList();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(this->identifiersOf(*list), (std::vector<std::string> { this->driver.layoutId(), this->driver.imeId() }));
+    ASSERT_EQ(list->size(), 2u);
+    using platform::InputSourceFlag;
+    EXPECT_EQ(services.flag((*list)[0], InputSourceFlag::isSelectCapable), true);
+    EXPECT_EQ(services.flag((*list)[0], InputSourceFlag::isASCIICapable), true);
+    EXPECT_EQ(services.flag((*list)[1], InputSourceFlag::isSelectCapable), true);
+    EXPECT_NE(services.flag((*list)[1], InputSourceFlag::isASCIICapable), true);
+}
+
+TYPED_TEST_P(InputSourceServicesContract, AReferenceOutlivesTheListItCameFrom)
+{
+    this->driver.arrangeLayoutThenIme();
+    auto& services = this->driver.services();
+    platform::InputSourceRef kept;
+    {
+        auto list = services.createEnabledInputSourceList();
+        ASSERT_TRUE(list && !list->empty());
+        kept = (*list)[0];
+    }
+    EXPECT_EQ(services.identifier(kept), this->driver.layoutId());
+    const platform::InputSourceRef copy = kept;
+    kept = {};
+    EXPECT_EQ(services.identifier(copy), this->driver.layoutId());
+}
+
+TYPED_TEST_P(InputSourceServicesContract, SelectingAListedSourceMakesItCurrent)
+{
+    this->driver.arrangeLayoutThenIme();
+    auto& services = this->driver.services();
+    const auto list = services.createEnabledInputSourceList();
+    ASSERT_TRUE(list && list->size() == 2u);
+    EXPECT_EQ(services.select((*list)[0]), 0);
+    EXPECT_EQ(this->driver.currentAsThePlatformSaysIt(), this->driver.layoutId());
+    const auto current = services.copyCurrentKeyboardInputSource();
+    EXPECT_EQ(services.identifier(current), this->driver.layoutId());
+    EXPECT_EQ(services.select((*list)[1]), 0);
+    EXPECT_EQ(this->driver.currentAsThePlatformSaysIt(), this->driver.imeId());
+}
+
+TYPED_TEST_P(InputSourceServicesContract, AnUnavailablePlatformGivesNoSourceAndNoList)
+{
+    this->driver.arrangeLayoutThenIme();
+    this->driver.makeUnavailable();
+    auto& services = this->driver.services();
+    EXPECT_FALSE(services.copyCurrentKeyboardInputSource());
+    const auto list = services.createEnabledInputSourceList();
+    EXPECT_TRUE(!list || list->empty());
+}
+
+TYPED_TEST_P(InputSourceServicesContract, TheSwitcherTellsTheImeAndSwitchesToTheLayout)
+{
+    this->driver.arrangeLayoutThenIme();
+    const InputSourceSwitcher switcher;
+    EXPECT_TRUE(switcher.isJapaneseInputActive());
+    switcher.switchToEisu();
+    EXPECT_EQ(this->driver.currentAsThePlatformSaysIt(), this->driver.layoutId());
+    EXPECT_FALSE(switcher.isJapaneseInputActive());
+}
+
+REGISTER_TYPED_TEST_SUITE_P(InputSourceServicesContract, TheCurrentSourceIsTheArrangedOne,
+    TheEnabledListKeepsThePlatformsOrderAndProperties, AReferenceOutlivesTheListItCameFrom,
+    SelectingAListedSourceMakesItCurrent, AnUnavailablePlatformGivesNoSourceAndNoList,
+    TheSwitcherTellsTheImeAndSwitchesToTheLayout);
+
+} // namespace lullswitch::contract

@@ -1,0 +1,43 @@
+#include "platform/linux/XkbLayouts.h"
+
+#include <gtest/gtest.h>
+
+namespace lullswitch::linux_backend {
+namespace {
+
+TEST(XkbLayouts, LayoutsWhoseFirstLevelHoldsEveryLatinLetterTypeLatin)
+{
+    const struct {
+        const char* layout;
+        const char* variant;
+        bool latin;
+    } cases[] = {
+        { "us", "", true },
+        { "jp", "", true },
+        { "de", "", true },
+        { "fr", "", true },
+        { "us", "dvorak", true },
+        { "tr", "", true },
+        { "cz", "", true },
+        { "rs", "latin", true },
+        { "ru", "", false },
+        { "ru", "phonetic", false },
+        { "gr", "", false },
+        { "ua", "", false },
+        { "th", "", false },
+        { "ara", "", false },
+        { "il", "", false },
+        { "rs", "", false },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(keyboardLayoutTypesLatin(c.layout, c.variant), c.latin) << c.layout << " " << c.variant;
+}
+
+TEST(XkbLayouts, AnUnknownLayoutDoesNotTypeLatin)
+{
+    EXPECT_FALSE(keyboardLayoutTypesLatin("no-such-layout", ""));
+    EXPECT_FALSE(keyboardLayoutTypesLatin("us", "no-such-variant"));
+}
+
+} // namespace
+} // namespace lullswitch::linux_backend

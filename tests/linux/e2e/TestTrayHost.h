@@ -1,0 +1,129 @@
+#pragma once
+
+// A stand-in for a desktop panel in the virtual session: a
+// StatusNotifierWatcher that items register with, plus a dbusmenu client that
+// reads their menus and clicks their entries, as a tray host does.
+
+#include "platform/linux/GLibHandles.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lullswitch::tray_test {
+
+// One entry of a dbusmenu layout, with the protocol's defaults applied.
+struct MenuEntry {
+    std::int32_t id = 0;
+    std::map<std::string, linux_backend::GVariantPtr> properties;
+    std::vector<MenuEntry> children;
+
+    std::string type() const; // "standard" or "separator"
+    std::string label() const; // as sent, mnemonics escaped
+    bool isEnabled() const;
+    std::string toggleType() const; // "" when none
+    int toggleState() const; // -1 when none
+    std::string childrenDisplay() const;
+    // [["Control","q"]] as "Control+q"; several combinations joined by ",".
+    std::string shortcut() const;
+    bool has(const std::string& property) const { return properties.contains(property); }
+
+    // The first entry with this label, depth first; throws when none.
+    const MenuEntry& find(const std::string& label) const;
+};
+
+struct TrayError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class TestTrayHost {
+public:
+    struct Item {
+        std::string busName;
+        std::string objectPath;
+    };
+
+    // Starts the host thread; the watcher starts too unless `startWatcher` is
+    // false.
+    explicit TestTrayHost(bool startWatcher = true);
+    ~TestTrayHost();
+    TestTrayHost(const TestTrayHost&) = delete;
+    TestTrayHost& operator=(const TestTrayHost&) = delete;
+
+    // The panel comes (back): a new connection exports the watcher, then takes
+    // its name. Items registered with an earlier watcher are forgotten.
+    void startWatcher();
+    // The panel goes away: its connection closes.
+    void stopWatcher();
+
+    std::vector<Item> items() const;
+    // Blocks until `count` items have registered with the current watcher.
+    // Callers whose item lives in their own main context use
+    // waitForItemsWhileIterating instead.
+    bool waitForItems(std::size_t count, double seconds) const;
+    int registrationCount() const;
+
+    // Signals seen from items and menus since the start, by member name
+    // ("NewTitle", "LayoutUpdated", ...).
+    int signalCount(const std::string& member) const;
+    std::optional<std::uint32_t> lastLayoutRevision() const;
+
+    // Calls on the first registered item (or `item`), from the calling thread.
+    linux_backend::GVariantPtr itemProperty(const std::string& name) const;
+    std::string menuPath() const;
+    std::pair<std::uint32_t, MenuEntry> layout(
+        std::int32_t parentId = 0, std::int32_t depth = -1, const std::vector<std::string>& names = {}) const;
+    MenuEntry menu() const { return layout().second; }
+    std::vector<std::pair<std::int32_t, std::map<std::string, linux_backend::GVariantPtr>>> groupProperties(
+        const std::vector<std::int32_t>& ids, const std::vector<std::string>& names = {}) const;
+    linux_backend::GVariantPtr menuProperty(std::int32_t id, const std::string& name) const;
+    void event(std::int32_t id, const std::string& eventId = "clicked") const;
+    // Clicks the entry labelled `label` in the current layout.
+    void click(const std::string& label) const;
+    std::string introspectItem() const;
+
+    // Any method call on the host's connection; throws TrayError with the
+    // D-Bus error's message.
+    linux_backend::GVariantPtr call(const std::string& busName, const std::string& path, const char* interface,
+        const char* method, GVariant* parameters, const char* replyType, int timeoutMs = 5000) const;
+
+private:
+    // Runs `work` on the host thread and waits for it.
+    void runOnHost(const std::function<void()>& work);
+    void startWatcherOnHost();
+    void stopWatcherOnHost();
+    static void onWatcherCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
+        const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
+    static GVariant* onWatcherProperty(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
+        const gchar* property, GError** error, gpointer self);
+    static void onSignal(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
+        const gchar* signal, GVariant* parameters, gpointer self);
+    Item firstItem() const;
+
+    GMainContext* context_ = nullptr;
+    GMainLoop* loop_ = nullptr;
+    std::thread thread_;
+    GDBusNodeInfo* watcherInfo_ = nullptr;
+    // Calls and signals; lives as long as the host.
+    linux_backend::GObjectPtr<GDBusConnection> client_;
+    guint signalId_ = 0;
+    // The watcher's, replaced when the panel restarts.
+    linux_backend::GObjectPtr<GDBusConnection> watcher_;
+    guint watcherObjectId_ = 0;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<Item> items_;
+    int registrations_ = 0;
+    std::map<std::string, int> signals_;
+    std::optional<std::uint32_t> lastRevision_;
+};
+
+} // namespace lullswitch::tray_test

@@ -127,7 +127,9 @@ std::string MenuEntry::shortcut() const
         for (gsize k = 0, m = g_variant_n_children(combination.get()); k < m; ++k) {
             const gchar* key;
             g_variant_get_child(combination.get(), k, "&s", &key);
-            text += (k > 0 ? "+" : "") + std::string(key);
+            if (k > 0)
+                text += '+';
+            text += key;
         }
     }
     return text;

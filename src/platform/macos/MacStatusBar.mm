@@ -3,6 +3,7 @@
 #include "platform/macos/MacStrings.h"
 
 #import <AppKit/AppKit.h>
+#import <objc/runtime.h>
 
 #include <cstdio>
 #include <unordered_map>
@@ -12,29 +13,56 @@ using lullswitch::platform::MenuAction;
 using lullswitch::platform::MenuItem;
 using lullswitch::platform::MenuTarget;
 
-// A menu item that can name the C++ item wrapping it, so that a chosen item
-// reaches the core as that wrapper. The link is weak: the wrapper owns the
-// Objective-C item, never the reverse.
-@interface LullswitchMenuItem : NSMenuItem
-- (void)setOwner:(std::weak_ptr<MenuItem>)owner;
-- (std::shared_ptr<MenuItem>)owner;
+// Ties a menu item to the C++ item wrapping it, so that a chosen item reaches
+// the core as that wrapper. Attached to the Objective-C item as an associated
+// object and holding the wrapper weakly: the wrapper owns the Objective-C
+// item, never the reverse, and a copy AppKit may make of an item carries no
+// link.
+@interface LullswitchMenuItemLink : NSObject
+- (instancetype)initWithWrapper:(std::weak_ptr<MenuItem>)wrapper NS_DESIGNATED_INITIALIZER;
+- (instancetype)init NS_UNAVAILABLE;
+- (std::shared_ptr<MenuItem>)wrapper;
 @end
 
-@implementation LullswitchMenuItem {
-    std::weak_ptr<MenuItem> _owner;
+@implementation LullswitchMenuItemLink {
+    std::weak_ptr<MenuItem> _wrapper;
 }
 
-- (void)setOwner:(std::weak_ptr<MenuItem>)owner
+- (instancetype)initWithWrapper:(std::weak_ptr<MenuItem>)wrapper
 {
-    _owner = std::move(owner);
+    self = [super init];
+    if (self)
+        _wrapper = std::move(wrapper);
+    return self;
 }
 
-- (std::shared_ptr<MenuItem>)owner
+- (std::shared_ptr<MenuItem>)wrapper
 {
-    return _owner.lock();
+    return _wrapper.lock();
 }
 
 @end
+
+namespace {
+
+// Only its address is used, as the association key.
+char menuItemLinkKey;
+
+void linkMenuItem(NSMenuItem *item, std::weak_ptr<MenuItem> wrapper)
+{
+    objc_setAssociatedObject(item, &menuItemLinkKey,
+        [[LullswitchMenuItemLink alloc] initWithWrapper:std::move(wrapper)], OBJC_ASSOCIATION_RETAIN_NONATOMIC);
+}
+
+std::shared_ptr<MenuItem> linkedWrapper(id sender)
+{
+    if (![sender isKindOfClass:[NSMenuItem class]])
+        return nullptr;
+    LullswitchMenuItemLink *link = objc_getAssociatedObject(sender, &menuItemLinkKey);
+    return link ? [link wrapper] : nullptr;
+}
+
+} // namespace
 
 // The status menu controller as AppKit sees it: the target of its menu items,
 // whose actions forward to the C++ controller with the chosen item.
@@ -70,10 +98,8 @@ using lullswitch::platform::MenuTarget;
 
 - (void)forwardAction:(MenuAction)action sender:(id)sender
 {
-    if (![sender isKindOfClass:[LullswitchMenuItem class]])
-        return;
     // Held for the whole action: it may rebuild the menu that holds the item.
-    const auto item = [static_cast<LullswitchMenuItem *>(sender) owner];
+    const auto item = linkedWrapper(sender);
     if (item)
         _target->perform(action, *item);
 }
@@ -273,11 +299,11 @@ std::shared_ptr<Menu> MacStatusBar::createMenu() { return std::make_shared<MacMe
 std::shared_ptr<MenuItem> MacStatusBar::createMenuItem(
     std::string_view title, std::optional<MenuAction> action, std::string_view keyEquivalent)
 {
-    LullswitchMenuItem *item = [[LullswitchMenuItem alloc] initWithTitle:makeNSString(title)
-                                                                  action:action ? selectorFor(*action) : nullptr
-                                                           keyEquivalent:makeNSString(keyEquivalent)];
+    NSMenuItem *item = [[NSMenuItem alloc] initWithTitle:makeNSString(title)
+                                                  action:action ? selectorFor(*action) : nullptr
+                                           keyEquivalent:makeNSString(keyEquivalent)];
     auto wrapper = std::make_shared<MacMenuItem>(item, targets_);
-    [item setOwner:wrapper];
+    linkMenuItem(item, wrapper);
     return wrapper;
 }
 

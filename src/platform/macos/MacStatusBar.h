@@ -22,6 +22,7 @@ public:
         std::string_view title, std::optional<MenuAction> action, std::string_view keyEquivalent) override;
     std::shared_ptr<MenuItem> createSeparatorItem() override;
 
+    // The Objective-C targets, shared with the items that name them.
     struct Targets;
 
 private:

@@ -49,6 +49,7 @@ public:
     // Installs the delegate, calls applicationDidFinishLaunching once when
     // launching is complete, runs the main loop until terminate, calls
     // applicationWillTerminate once, and returns when the process is to end.
+    // Where terminating ends the process itself (AppKit), it never returns.
     virtual void run(ApplicationDelegate& delegate) = 0;
 };
 

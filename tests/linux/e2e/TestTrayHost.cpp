@@ -254,6 +254,15 @@ void TestTrayHost::onWatcherCall(GDBusConnection* connection, const gchar* sende
 {
     auto* host = static_cast<TestTrayHost*>(self);
     if (std::string(method) == "RegisterStatusNotifierItem") {
+        {
+            std::lock_guard lock(host->mutex_);
+            if (host->refusals_ > 0) {
+                --host->refusals_;
+                g_dbus_method_invocation_return_error(
+                    invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT, "not serving yet");
+                return;
+            }
+        }
         const gchar* service;
         g_variant_get(parameters, "(&s)", &service);
         // The two forms that watchers accept: an object path of the sender, or
@@ -316,6 +325,12 @@ bool TestTrayHost::waitForItems(std::size_t count, double seconds) const
 {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return items_.size() >= count; });
+}
+
+void TestTrayHost::refuseRegistrations(int count)
+{
+    std::lock_guard lock(mutex_);
+    refusals_ = count;
 }
 
 int TestTrayHost::registrationCount() const

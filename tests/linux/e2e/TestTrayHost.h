@@ -69,6 +69,9 @@ public:
     // waitForItemsWhileIterating instead.
     bool waitForItems(std::size_t count, double seconds) const;
     int registrationCount() const;
+    // The next `count` registrations fail as they do with a watcher that has
+    // taken its name but does not serve its object yet.
+    void refuseRegistrations(int count);
 
     // Signals seen from items and menus since the start, by member name
     // ("NewTitle", "LayoutUpdated", ...).
@@ -122,6 +125,7 @@ private:
     mutable std::condition_variable changed_;
     std::vector<Item> items_;
     int registrations_ = 0;
+    int refusals_ = 0;
     std::map<std::string, int> signals_;
     std::optional<std::uint32_t> lastRevision_;
 };

@@ -431,6 +431,37 @@ TEST_F(TrayItemTest, ItemAppearsWhenAPanelStartsAndAgainWhenItRestarts)
     EXPECT_EQ(root.children.size(), 11u);
 }
 
+TEST_F(TrayItemTest, RegistrationRefusedByAWatcherStillStartingIsRetried)
+{
+    host.refuseRegistrations(2);
+    makeController();
+    ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 1; }, 5));
+    EXPECT_EQ(host.registrationCount(), 1);
+}
+
+TEST_F(TrayItemTest, ASecondItemRegistersByItsObjectPath)
+{
+    auto first = statusBar.statusItemWithLength(platform::variableStatusItemLength);
+    auto second = statusBar.statusItemWithLength(platform::variableStatusItemLength);
+    first->button()->setTitle("戻");
+    second->button()->setTitle("休");
+    ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 2; }, 5));
+    std::set<std::string> paths;
+    for (const auto& item : host.items()) {
+        EXPECT_EQ(item.busName, g_dbus_connection_get_unique_name(sessionBus()));
+        paths.insert(item.objectPath);
+    }
+    EXPECT_EQ(paths, (std::set<std::string> { "/StatusNotifierItem", "/StatusNotifierItem/2" }));
+    auto menuPath = pump([&] {
+        return host.call(host.items().back().busName, "/StatusNotifierItem/2", "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.kde.StatusNotifierItem", "Menu"), "(v)");
+    });
+    GVariant* path;
+    g_variant_get(menuPath.get(), "(v)", &path);
+    EXPECT_STREQ(g_variant_get_string(path, nullptr), "/MenuBar/2");
+    g_variant_unref(path);
+}
+
 // Menus made directly through the status bar: what the bar itself decides.
 TEST_F(TrayItemTest, LabelsEscapeUnderscoresAndKeysGetTheDefaultModifier)
 {

@@ -373,6 +373,16 @@ TEST_F(AgentTest, AboutShowsOneDialogWhileTheAgentKeepsWorking)
     EXPECT_TRUE(agent->isRunning());
 }
 
+TEST_F(AgentTest, QuitWhileAboutShowsClosesTheDialogAndExitsWithZero)
+{
+    startAgentWithItem();
+    host->click("このアプリについて");
+    ASSERT_TRUE(waitUntil([] { return !windowsNamed("^Lullswitch$").empty(); }, 15)) << "no dialog window";
+    host->click("終了");
+    EXPECT_EQ(agent->waitForExit(5), 0);
+    EXPECT_TRUE(waitUntil([] { return windowsNamed("^Lullswitch$").empty(); }, 5)) << "the dialog outlived the agent";
+}
+
 struct StartupCase {
     const char* name;
     AgentProcess::Environment environment;

@@ -23,6 +23,7 @@
 namespace lullswitch::tray_test {
 namespace {
 
+using linux_backend::GMallocPtr;
 using linux_backend::GVariantPtr;
 using session_test::iterateFor;
 using session_test::iterateUntil;
@@ -331,6 +332,33 @@ TEST_F(TrayItemTest, ClickingADelayCallsItsActionAndOneLayoutUpdateMovesTheCheck
     EXPECT_EQ(*host.lastLayoutRevision(), after.first);
     EXPECT_EQ(after.second.find("3秒").toggleState(), 1);
     EXPECT_EQ(after.second.find("2秒").toggleState(), 0);
+}
+
+// Version 3 of the protocol: events and opening for several entries at once.
+TEST_F(TrayItemTest, GroupMethodsReportUnknownIdsAndCarryOutTheRest)
+{
+    makeController();
+    waitForItem();
+    const auto root = pump([&] { return host.menu(); });
+    const auto item = host.items().front();
+    GVariantBuilder events;
+    g_variant_builder_init(&events, G_VARIANT_TYPE("a(isvu)"));
+    g_variant_builder_add(&events, "(isvu)", root.find("5秒").id, "clicked", g_variant_new_int32(0), 0u);
+    g_variant_builder_add(&events, "(isvu)", 987654, "clicked", g_variant_new_int32(0), 0u);
+    auto eventErrors = pump([&] {
+        return host.call(item.busName, "/MenuBar", "com.canonical.dbusmenu", "EventGroup",
+            g_variant_new("(a(isvu))", &events), "(ai)");
+    });
+    GMallocPtr<gchar> eventText(g_variant_print(eventErrors.get(), FALSE));
+    EXPECT_STREQ(eventText.get(), "([987654],)");
+    EXPECT_TRUE(iterateUntil([&] { return delays == std::vector<double> { 5.0 }; }, 5));
+
+    auto opened = pump([&] {
+        return host.call(item.busName, "/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup",
+            g_variant_new_parsed("([0, 987654],)"), "(aiai)");
+    });
+    GMallocPtr<gchar> openedText(g_variant_print(opened.get(), FALSE));
+    EXPECT_STREQ(openedText.get(), "([], [987654])");
 }
 
 TEST_F(TrayItemTest, ManyChangesInOneIterationBecomeOneLayoutUpdate)

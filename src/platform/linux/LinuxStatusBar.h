@@ -4,8 +4,8 @@
 
 #include <gio/gio.h>
 
-#include <memory>
 #include <functional>
+#include <memory>
 #include <set>
 
 namespace lullswitch::linux_backend {

@@ -30,15 +30,20 @@ struct XEventSource {
     X11KeyboardEventClock::Impl* owner; // null once the clock is going away
 };
 
+// Xlib may have pulled events into its queue during another call without the
+// socket becoming readable, so the queue is consulted as well as the fd. Only
+// what is already queued: asking the server here would cost a system call at
+// every wakeup of the loop, four times a second while idle.
 gboolean prepareXEvents(GSource* source, gint* timeout)
 {
     *timeout = -1;
-    return XPending(reinterpret_cast<XEventSource*>(source)->display) > 0;
+    return XEventsQueued(reinterpret_cast<XEventSource*>(source)->display, QueuedAlready) > 0;
 }
 
 gboolean checkXEvents(GSource* source)
 {
-    return XPending(reinterpret_cast<XEventSource*>(source)->display) > 0;
+    auto* xSource = reinterpret_cast<XEventSource*>(source);
+    return (xSource->poll.revents & G_IO_IN) != 0 || XEventsQueued(xSource->display, QueuedAlready) > 0;
 }
 
 gboolean dispatchXEvents(GSource* source, GSourceFunc, gpointer);

@@ -20,6 +20,28 @@ namespace {
 constexpr int exitNoDisplay = 3;
 constexpr int exitNoSessionBus = 4;
 
+// Owned for the life of the process, so a second start (autostart plus a
+// manual one) does not put a second item in the tray or switch twice.
+constexpr const char* instanceName = "app.lullswitch.Lullswitch";
+
+// True unless another agent already owns the instance name on this bus.
+bool becomeTheOnlyInstance(GDBusConnection* bus)
+{
+    using namespace lullswitch::linux_backend;
+    constexpr guint32 doNotQueue = 4;
+    constexpr guint32 primaryOwner = 1;
+    constexpr guint32 alreadyOwner = 4;
+    GVariantPtr reply(g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+        "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", instanceName, doNotQueue), G_VARIANT_TYPE("(u)"),
+        G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+    // A bus that refuses the call cannot tell; run rather than refuse to.
+    if (!reply)
+        return true;
+    guint32 result = 0;
+    g_variant_get(reply.get(), "(u)", &result);
+    return result == primaryOwner || result == alreadyOwner;
+}
+
 } // namespace
 
 int main()
@@ -50,6 +72,11 @@ int main()
             "DBUS_SESSION_BUS_ADDRESS (dbus-run-session runs a command with a bus of its own)\n",
             error ? error->message : "no address");
         return exitNoSessionBus;
+    }
+
+    if (!becomeTheOnlyInstance(sessionBus.get())) {
+        std::fputs("lullswitch: already running in this session; quit it from its tray menu (終了) first\n", stderr);
+        return EXIT_SUCCESS;
     }
 
     KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath());

@@ -383,6 +383,20 @@ TEST_F(AgentTest, QuitWhileAboutShowsClosesTheDialogAndExitsWithZero)
     EXPECT_TRUE(waitUntil([] { return windowsNamed("^Lullswitch$").empty(); }, 5)) << "the dialog outlived the agent";
 }
 
+TEST_F(AgentTest, ASecondStartLeavesTheFirstAgentAlone)
+{
+    startAgentWithItem();
+    const auto [status, text] = AgentProcess::runToEnd({ { "XDG_CONFIG_HOME", configHome } }, 10);
+    EXPECT_EQ(status, 0);
+    EXPECT_THAT(text, HasSubstr("lullswitch: already running"));
+    EXPECT_EQ(host->items().size(), 1u);
+    EXPECT_TRUE(agent->isRunning());
+    host->click("終了");
+    ASSERT_EQ(agent->waitForExit(5), 0);
+    // Once the first has gone, a new start runs.
+    startAgentWithItem();
+}
+
 struct StartupCase {
     const char* name;
     AgentProcess::Environment environment;

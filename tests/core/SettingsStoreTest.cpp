@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace lullswitch {
 namespace {
@@ -172,6 +174,24 @@ TEST(SettingsStoreSharedTest, FirstUseSeedsThePlatformStore)
             const bool seeded = platform.userDefaults.stored("isEnabled") == StoredObject(true)
                 && platform.userDefaults.stored("delaySeconds") == StoredObject(2.0);
             std::exit(seeded ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SettingsStoreSharedTest, ConcurrentFirstUseMakesOneStoreAndSeedsOnce)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            fakes::FakePlatform platform;
+            std::vector<SettingsStore*> seen(8, nullptr);
+            {
+                std::vector<std::jthread> threads;
+                for (auto& store : seen)
+                    threads.emplace_back([&store] { store = &SettingsStore::shared(); });
+            }
+            const bool one = std::all_of(seen.begin(), seen.end(), [&](SettingsStore* s) { return s == seen[0]; });
+            std::exit(one && platform.userDefaults.writeCount() == 2 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }

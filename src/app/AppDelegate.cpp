@@ -10,11 +10,20 @@ std::shared_ptr<AppDelegate> AppDelegate::create()
     return std::make_shared<AppDelegate>(Key {});
 }
 
+namespace {
+
+// The watcher's delay callback holds nothing: every call reads the store, so
+// a newly stored delay is seen at the next tick.
+double storedDelaySeconds()
+{
+    return SettingsStore::shared().delaySeconds();
+}
+
+} // namespace
+
 AppDelegate::AppDelegate(Key)
-    : inputSourceSwitcher_(std::make_unique<InputSourceSwitcher>())
-      // Holds nothing: every call reads the store.
-      ,
-      keyboardWatcher_(IdleKeyboardWatcher::create([] { return SettingsStore::shared().delaySeconds(); }))
+    : inputSourceSwitcher_(std::make_unique<InputSourceSwitcher>()),
+      keyboardWatcher_(IdleKeyboardWatcher::create(storedDelaySeconds))
 {
 }
 

@@ -32,32 +32,33 @@ private:
     GSourcePtr source_;
 };
 
-// An object exported on a connection; unregistered on destruction.
-class ObjectRegistration {
+// An id that a connection handed out for a registration, given back to that
+// connection by `Release` on destruction.
+template <auto Release> class ConnectionRegistration {
 public:
-    ObjectRegistration() = default;
-    ObjectRegistration(GDBusConnection* connection, guint id)
+    ConnectionRegistration() = default;
+    ConnectionRegistration(GDBusConnection* connection, guint id)
         : connection_(connection ? G_DBUS_CONNECTION(g_object_ref(connection)) : nullptr), id_(id)
     {
     }
-    ObjectRegistration(ObjectRegistration&& other) noexcept
+    ConnectionRegistration(ConnectionRegistration&& other) noexcept
         : connection_(std::move(other.connection_)), id_(std::exchange(other.id_, 0))
     {
     }
-    ObjectRegistration& operator=(ObjectRegistration&& other) noexcept
+    ConnectionRegistration& operator=(ConnectionRegistration&& other) noexcept
     {
         reset();
         connection_ = std::move(other.connection_);
         id_ = std::exchange(other.id_, 0);
         return *this;
     }
-    ~ObjectRegistration() { reset(); }
+    ~ConnectionRegistration() { reset(); }
 
     explicit operator bool() const { return id_ != 0; }
     void reset()
     {
         if (id_ != 0 && connection_)
-            g_dbus_connection_unregister_object(connection_.get(), id_);
+            Release(connection_.get(), id_);
         id_ = 0;
         connection_.reset();
     }
@@ -67,39 +68,10 @@ private:
     guint id_ = 0;
 };
 
+// An object exported on a connection; unregistered on destruction.
+using ObjectRegistration = ConnectionRegistration<g_dbus_connection_unregister_object>;
 // A signal subscription on a connection; unsubscribed on destruction.
-class SignalSubscription {
-public:
-    SignalSubscription() = default;
-    SignalSubscription(GDBusConnection* connection, guint id)
-        : connection_(connection ? G_DBUS_CONNECTION(g_object_ref(connection)) : nullptr), id_(id)
-    {
-    }
-    SignalSubscription(SignalSubscription&& other) noexcept
-        : connection_(std::move(other.connection_)), id_(std::exchange(other.id_, 0))
-    {
-    }
-    SignalSubscription& operator=(SignalSubscription&& other) noexcept
-    {
-        reset();
-        connection_ = std::move(other.connection_);
-        id_ = std::exchange(other.id_, 0);
-        return *this;
-    }
-    ~SignalSubscription() { reset(); }
-
-    void reset()
-    {
-        if (id_ != 0 && connection_)
-            g_dbus_connection_signal_unsubscribe(connection_.get(), id_);
-        id_ = 0;
-        connection_.reset();
-    }
-
-private:
-    GObjectPtr<GDBusConnection> connection_;
-    guint id_ = 0;
-};
+using SignalSubscription = ConnectionRegistration<g_dbus_connection_signal_unsubscribe>;
 
 // A bus name watch or ownership (g_bus_watch_name…, g_bus_own_name…); GLib
 // invokes none of its handlers once this is destroyed.

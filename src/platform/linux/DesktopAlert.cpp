@@ -16,12 +16,6 @@ std::string findProgram(const char* name)
     return path ? path.get() : "";
 }
 
-std::string escapeMarkup(const std::string& text)
-{
-    GMallocPtr<gchar> escaped(g_markup_escape_text(text.c_str(), -1));
-    return escaped.get();
-}
-
 } // namespace
 
 DesktopAlert::DesktopAlert(std::shared_ptr<ModalSession> session, GDBusConnection* sessionBus)
@@ -118,13 +112,12 @@ bool DesktopAlert::startNotification()
     GVariantBuilder hints;
     g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&hints, "{sv}", "resident", g_variant_new_boolean(TRUE));
-    GError* rawError = nullptr;
+    GErrorPtr error;
     GVariantPtr reply(
         g_dbus_connection_call_sync(sessionBus_, notificationsName, notificationsPath, notificationsName, "Notify",
             g_variant_new("(susssasa{sv}i)", "Lullswitch", 0u, "dialog-information", messageText_.c_str(),
                 informativeText_.c_str(), &actions, &hints, 0),
-            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, nullptr, &rawError));
-    GErrorPtr error(rawError);
+            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, nullptr, ErrorOut(error)));
     if (!reply) {
         notificationSignals_.reset();
         return false;

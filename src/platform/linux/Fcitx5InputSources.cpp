@@ -81,11 +81,10 @@ GVariantPtr Fcitx5InputSources::call(const char* method, GVariant* parameters, c
     const GVariantPtr arguments = takeVariant(parameters);
     if (!bus_ || owner_ == Owner::absent || g_get_monotonic_time() < hungUntil_)
         return nullptr;
-    GError* rawError = nullptr;
+    GErrorPtr error;
     GVariantPtr reply(
         g_dbus_connection_call_sync(bus_.get(), fcitxName, controllerPath, controllerInterface, method, arguments.get(),
-            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, nullptr, &rawError));
-    const GErrorPtr error(rawError);
+            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, nullptr, ErrorOut(error)));
     if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
         hungUntil_ = g_get_monotonic_time() + hungBackoffUs;
     return reply;

@@ -1,6 +1,6 @@
 #include "platform/linux/GLibMainLoop.h"
 
-#include "platform/linux/GLibHandles.h"
+#include "platform/linux/GLibRegistrations.h"
 
 #include <cmath>
 #include <utility>
@@ -17,17 +17,6 @@ private:
     // Destroyed here: once the destructor returns, the source never dispatches.
     GSourcePtr source_;
 };
-
-gboolean runHandler(gpointer data)
-{
-    (*static_cast<std::function<void()>*>(data))();
-    return G_SOURCE_CONTINUE;
-}
-
-void deleteHandler(gpointer data)
-{
-    delete static_cast<std::function<void()>*>(data);
-}
 
 guint toMilliseconds(double seconds)
 {
@@ -47,9 +36,7 @@ platform::TimerHandle GLibMainLoop::scheduleRepeating(double intervalSeconds, st
     GSourcePtr source(g_timeout_source_new(toMilliseconds(intervalSeconds)));
     g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
     g_source_set_static_name(source.get(), "lullswitch repeating timer");
-    // GLib holds the callback data for the length of a dispatch and calls the
-    // destroy notify only after it, so the handler may destroy its own timer.
-    g_source_set_callback(source.get(), runHandler, new std::function<void()>(std::move(handler)), deleteHandler);
+    setCallback(source.get(), std::move(handler), true);
     GMainContext* context = g_main_context_ref_thread_default();
     g_source_attach(source.get(), context);
     g_main_context_unref(context);

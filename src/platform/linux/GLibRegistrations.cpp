@@ -4,25 +4,38 @@ namespace lullswitch::linux_backend {
 
 namespace {
 
-gboolean runOnce(gpointer data)
-{
-    (*static_cast<std::function<void()>*>(data))();
-    return G_SOURCE_REMOVE;
-}
+using Callback = std::function<void()>;
 
-void deleteCallback(gpointer data)
+template <gboolean Result> gboolean runCallback(gpointer data)
 {
-    delete static_cast<std::function<void()>*>(data);
+    (*static_cast<Callback*>(data))();
+    return Result;
 }
 
 } // namespace
+
+void setCallback(GSource* source, Callback callback, bool repeat)
+{
+    g_source_set_callback(source, repeat ? runCallback<G_SOURCE_CONTINUE> : runCallback<G_SOURCE_REMOVE>,
+        new Callback(std::move(callback)), [](gpointer data) { delete static_cast<Callback*>(data); });
+}
+
+ObjectRegistration exportObject(GDBusConnection* connection, const std::string& path, const char* introspectionXml,
+    const GDBusInterfaceVTable& vtable, gpointer self)
+{
+    // The connection keeps its own reference to the interface description.
+    const GDBusNodeInfoPtr node(g_dbus_node_info_new_for_xml(introspectionXml, nullptr));
+    const guint id = g_dbus_connection_register_object(
+        connection, path.c_str(), node->interfaces[0], &vtable, self, nullptr, nullptr);
+    return ObjectRegistration(connection, id);
+}
 
 ScheduledCall ScheduledCall::attach(GSource* source, std::function<void()> callback, int priority)
 {
     ScheduledCall call;
     call.source_.reset(source);
     g_source_set_priority(source, priority);
-    g_source_set_callback(source, runOnce, new std::function<void()>(std::move(callback)), deleteCallback);
+    setCallback(source, std::move(callback), false);
     g_source_attach(source, nullptr);
     return call;
 }

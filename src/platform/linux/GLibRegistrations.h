@@ -9,10 +9,10 @@
 
 namespace lullswitch::linux_backend {
 
-struct GDBusNodeInfoUnref {
-    void operator()(GDBusNodeInfo* info) const { g_dbus_node_info_unref(info); }
-};
-using GDBusNodeInfoPtr = std::unique_ptr<GDBusNodeInfo, GDBusNodeInfoUnref>;
+// Runs `callback` whenever `source` dispatches, once or until it is
+// destroyed. GLib holds the callback for the length of a dispatch and frees it
+// only after, so the callback may destroy its own source.
+void setCallback(GSource* source, std::function<void()> callback, bool repeat);
 
 // A call scheduled once on the default main context (idle or after a delay).
 // Destroying the handle before it ran cancels it; the callback is released
@@ -70,6 +70,10 @@ private:
 
 // An object exported on a connection; unregistered on destruction.
 using ObjectRegistration = ConnectionRegistration<g_dbus_connection_unregister_object>;
+// Exports `vtable`, called with `self`, as the one interface that
+// `introspectionXml` describes, at `path`.
+ObjectRegistration exportObject(GDBusConnection* connection, const std::string& path, const char* introspectionXml,
+    const GDBusInterfaceVTable& vtable, gpointer self);
 // A signal subscription on a connection; unsubscribed on destruction.
 using SignalSubscription = ConnectionRegistration<g_dbus_connection_signal_unsubscribe>;
 

@@ -13,11 +13,8 @@ namespace {
 GSourcePtr watchSignal(int signal, LinuxApplication* application)
 {
     GSourcePtr source(g_unix_signal_source_new(signal));
-    GSourceFunc onSignal = [](gpointer data) -> gboolean {
-        static_cast<LinuxApplication*>(data)->terminate();
-        return G_SOURCE_CONTINUE;
-    };
-    g_source_set_callback(source.get(), onSignal, application, nullptr);
+    setCallback(
+        source.get(), [application] { application->terminate(); }, true);
     g_source_attach(source.get(), nullptr);
     return source;
 }

@@ -8,10 +8,6 @@
 
 namespace lullswitch::linux_backend {
 
-struct GMainLoopUnref {
-    void operator()(GMainLoop* loop) const { g_main_loop_unref(loop); }
-};
-
 // The application object on Linux: a GLib main loop on the default context.
 // Launching completes in the loop's first iteration; SIGINT and SIGTERM arrive
 // through the loop and take the quit command's path, terminate(), whose
@@ -39,7 +35,7 @@ private:
     std::shared_ptr<ModalSession> session_;
     platform::ActivationPolicy activationPolicy_ = platform::ActivationPolicy::regular;
     platform::ApplicationDelegate* delegate_ = nullptr;
-    std::unique_ptr<GMainLoop, GMainLoopUnref> loop_;
+    GMainLoopPtr loop_;
     GSourcePtr interruptSignal_;
     GSourcePtr terminateSignal_;
 };

@@ -73,26 +73,16 @@ GVariant* iconPixmaps(std::string_view title)
     return g_variant_builder_end(&builder);
 }
 
-// Some hosts show the tooltip as Pango markup.
-std::string escapeMarkup(std::string_view text)
-{
-    GMallocPtr<gchar> escaped(g_markup_escape_text(text.data(), static_cast<gssize>(text.size())));
-    return escaped.get();
-}
-
 } // namespace
 
 StatusNotifierItem::StatusNotifierItem(
     GDBusConnection* connection, std::string objectPath, std::string menuPath, int instance)
     : connection_(G_DBUS_CONNECTION(g_object_ref(connection))),
       objectPath_(std::move(objectPath)),
-      menuPath_(std::move(menuPath)),
-      interfaceInfo_(g_dbus_node_info_new_for_xml(introspectionXml, nullptr))
+      menuPath_(std::move(menuPath))
 {
     static const GDBusInterfaceVTable vtable = { onMethodCall, onGetProperty, nullptr, {} };
-    const guint id = g_dbus_connection_register_object(
-        connection_.get(), objectPath_.c_str(), interfaceInfo_->interfaces[0], &vtable, this, nullptr, nullptr);
-    registration_ = ObjectRegistration(connection_.get(), id);
+    registration_ = exportObject(connection_.get(), objectPath_, introspectionXml, vtable, this);
 
     // Hosts that scan the bus instead of asking a watcher look for this name.
     const std::string wellKnown
@@ -179,6 +169,7 @@ GVariant* StatusNotifierItem::property(const std::string& name) const
     if (name == "OverlayIconPixmap" || name == "AttentionIconPixmap")
         return emptyPixmaps();
     if (name == "ToolTip")
+        // Some hosts show the tooltip as Pango markup.
         return g_variant_new("(s@a(iiay)ss)", "", emptyPixmaps(), escapeMarkup(toolTip_).c_str(), "");
     if (name == "ItemIsMenu")
         return g_variant_new_boolean(TRUE);
@@ -239,9 +230,8 @@ void StatusNotifierItem::registerWithWatcher()
 
 void StatusNotifierItem::onRegisterReply(GObject* connection, GAsyncResult* result, gpointer self)
 {
-    GError* rawError = nullptr;
-    GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(connection), result, &rawError));
-    GErrorPtr error(rawError);
+    GErrorPtr error;
+    GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(connection), result, ErrorOut(error)));
     if (wasCancelled(error.get()))
         return;
     auto* item = static_cast<StatusNotifierItem*>(self);

@@ -48,7 +48,6 @@ private:
     GObjectPtr<GDBusConnection> connection_;
     std::string objectPath_;
     std::string menuPath_;
-    GDBusNodeInfoPtr interfaceInfo_;
     std::string title_;
     std::string toolTip_;
     bool isTitleChanged_ = false;

@@ -15,10 +15,7 @@ namespace lullswitch::linux_backend {
 
 namespace {
 
-struct XDisplayClose {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using XDisplayPtr = std::unique_ptr<Display, XDisplayClose>;
+using XDisplayPtr = platform::UniqueCPtr<Display, XCloseDisplay>;
 
 // The connection as a main-loop source. Like GDK's, it asks Xlib whether
 // events are pending before and after polling: Xlib may have read events into

@@ -1,10 +1,11 @@
 #include "platform/linux/XkbLayouts.h"
 
+#include "platform/common/UniqueCPtr.h"
+
 #include <xkbcommon/xkbcommon.h>
 
 #include <bitset>
 #include <map>
-#include <memory>
 #include <string>
 #include <utility>
 
@@ -12,23 +13,16 @@ namespace lullswitch::linux_backend {
 
 namespace {
 
-struct XkbContextUnref {
-    void operator()(xkb_context* context) const { xkb_context_unref(context); }
-};
-struct XkbKeymapUnref {
-    void operator()(xkb_keymap* keymap) const { xkb_keymap_unref(keymap); }
-};
-
 void discardXkbLog(xkb_context*, xkb_log_level, const char*, va_list) { }
 
 bool compileAndCheck(const std::string& layout, const std::string& variant)
 {
-    std::unique_ptr<xkb_context, XkbContextUnref> context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
+    platform::UniqueCPtr<xkb_context, xkb_context_unref> context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
     if (!context)
         return false;
     xkb_context_set_log_fn(context.get(), discardXkbLog);
     const xkb_rule_names names { nullptr, "pc105", layout.c_str(), variant.c_str(), "" };
-    std::unique_ptr<xkb_keymap, XkbKeymapUnref> keymap(
+    platform::UniqueCPtr<xkb_keymap, xkb_keymap_unref> keymap(
         xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
     if (!keymap)
         return false;

@@ -63,9 +63,8 @@ int main()
         return exitNoDisplay;
     }
 
-    GError* rawError = nullptr;
-    GObjectPtr<GDBusConnection> sessionBus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
-    GErrorPtr error(rawError);
+    GErrorPtr error;
+    GObjectPtr<GDBusConnection> sessionBus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, ErrorOut(error)));
     if (!sessionBus) {
         std::fprintf(stderr,
             "lullswitch: cannot connect to the D-Bus session bus (%s); start it inside a desktop session, or set "

@@ -1,6 +1,7 @@
 #include "platform/macos/MacInputSources.h"
 
 #include "input_source/InputSourceIdentifiers.h"
+#include "platform/common/UniqueCPtr.h"
 #include "platform/macos/MacStrings.h"
 
 #import <Carbon/Carbon.h>
@@ -13,12 +14,8 @@ namespace {
 
 using namespace lullswitch::platform;
 
-struct CFReleaser {
-    void operator()(const void *object) const { CFRelease(object); }
-};
-
 // Owns the result of a Copy or Create call; released once, when it goes.
-template <typename Ref> using CFOwned = std::unique_ptr<std::remove_pointer_t<Ref>, CFReleaser>;
+template <typename Ref> using CFOwned = lullswitch::platform::UniqueCPtr<std::remove_pointer_t<Ref>, CFRelease>;
 
 TISInputSourceRef sourceOf(const InputSourceRef &source) { return static_cast<TISInputSourceRef>(source.handle()); }
 

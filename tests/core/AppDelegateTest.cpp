@@ -244,10 +244,7 @@ TEST_F(AppDelegateTest, AboutShowsTheFixedAlertOnce)
     EXPECT_EQ(alert.informativeText,
         "2秒間キーボード操作がないとき、日本語入力から英数入力へ戻す軽量メニューバーアプリです。\n\n"
         "入力内容は記録・保存・送信しません。");
-    EXPECT_EQ(alert.informativeText.size(), 186u);
-    EXPECT_NE(alert.informativeText.back(), '\n');
     EXPECT_EQ(alert.style, platform::AlertStyle::informational);
-    EXPECT_EQ(static_cast<int>(*alert.style), 1);
     EXPECT_EQ(alert.buttons, Strings { "OK" });
     EXPECT_EQ(alert.runModalCount, 1);
 }

@@ -54,23 +54,11 @@ TEST(IdleTimeFromReadingsTest, KeepsTheSmallestValidReading)
         EXPECT_EQ(IdleKeyboardWatcher::idleTimeFromReadings(c.readings), c.expected);
 }
 
-TEST(IdleTimeFromReadingsTest, NegativeZeroIsAValidReadingOfZero)
-{
-    const double idle = IdleKeyboardWatcher::idleTimeFromReadings({ -0.0, 5.0, nan });
-    EXPECT_EQ(idle, 0.0);
-    EXPECT_LT(idle, 5.0);
-}
-
-TEST_F(IdleKeyboardWatcherTest, ConstructionLeavesItStopped)
+TEST_F(IdleKeyboardWatcherTest, StartsStoppedThenRestartStartsOneQuarterSecondTimer)
 {
     EXPECT_FALSE(watcher->isRunning());
-    EXPECT_FALSE(watcher->hasFiredForCurrentIdlePeriod());
     EXPECT_EQ(platform.mainLoop.timersCreated(), 0);
-}
-
-TEST_F(IdleKeyboardWatcherTest, StartSchedulesOneQuarterSecondTimer)
-{
-    watcher->start();
+    watcher->restart();
     EXPECT_TRUE(watcher->isRunning());
     EXPECT_EQ(platform.mainLoop.lastInterval(), 0.25);
     EXPECT_EQ(platform.mainLoop.liveTimerCount(), 1);
@@ -202,13 +190,6 @@ TEST_F(IdleKeyboardWatcherTest, RestartClearsTheLatchSoALongIdleFiresAgain)
     EXPECT_FALSE(watcher->hasFiredForCurrentIdlePeriod());
     tickWithIdle(10.0);
     EXPECT_EQ(idleCalls, 2);
-}
-
-TEST_F(IdleKeyboardWatcherTest, RestartWhileStoppedStarts)
-{
-    watcher->restart();
-    EXPECT_TRUE(watcher->isRunning());
-    EXPECT_EQ(platform.mainLoop.liveTimerCount(), 1);
 }
 
 TEST_F(IdleKeyboardWatcherTest, LatchIsSetEvenWithoutACallback)

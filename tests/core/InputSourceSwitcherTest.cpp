@@ -37,13 +37,6 @@ protected:
     fakes::FakePlatform platform;
 };
 
-TEST_F(InputSourceSwitcherTest, PreferredIdentifiersAreTheFourInOrder)
-{
-    EXPECT_EQ(InputSourceSwitcher().preferredEisuInputSourceIDs(),
-        (Strings { "com.apple.inputmethod.Kotoeri.RomajiTyping.Roman", "com.apple.inputmethod.Kotoeri.KanaTyping.Roman",
-            "com.apple.keylayout.ABC", "com.apple.keylayout.US" }));
-}
-
 TEST_F(InputSourceSwitcherTest, ClassifiesTheActiveIdentifier)
 {
     const struct {
@@ -158,25 +151,18 @@ TEST_F(InputSourceSwitcherTest, FallbackChecksSelectCapableBeforeASCIICapable)
     EXPECT_EQ(platform.inputSources.selections(), Strings { "<none>" });
 }
 
-TEST_F(InputSourceSwitcherTest, EmptyNullOrUnavailableListsSelectNothing)
+TEST_F(InputSourceSwitcherTest, NullSlotsAreSkippedAndNoListSelectsNothing)
 {
-    for (int variant = 0; variant < 3; ++variant) {
-        fakes::FakeInputSources& sources = platform.inputSources;
-        sources.setListUnavailable(variant == 2);
-        if (variant == 0)
-            sources.setSources({});
-        else
-            sources.setSources({ std::nullopt, std::nullopt });
-        InputSourceSwitcher().switchToEisu();
-        EXPECT_TRUE(sources.selections().empty()) << variant;
-    }
-}
-
-TEST_F(InputSourceSwitcherTest, NullSlotsAreSkipped)
-{
-    platform.inputSources.setSources({ std::nullopt, layout("com.apple.keylayout.US"), std::nullopt });
+    auto& sources = platform.inputSources;
+    sources.setSources({ std::nullopt, layout("com.apple.keylayout.US"), std::nullopt });
     InputSourceSwitcher().switchToEisu();
-    EXPECT_EQ(platform.inputSources.selections(), Strings { "com.apple.keylayout.US" });
+    EXPECT_EQ(sources.selections(), Strings { "com.apple.keylayout.US" });
+    for (bool unavailable : { false, true }) {
+        sources.setSources({ std::nullopt, std::nullopt });
+        sources.setListUnavailable(unavailable);
+        InputSourceSwitcher().switchToEisu();
+        EXPECT_EQ(sources.selections().size(), 1u) << unavailable;
+    }
 }
 
 TEST_F(InputSourceSwitcherTest, SwitchesEvenWhenAnAlphanumericSourceIsActive)

@@ -69,7 +69,7 @@ MenuTreeItem* find(const MenuTreeMenu& menu, std::string_view title)
             continue;
         if (!item->isSeparator() && item->title() == title)
             return item;
-        if (auto* submenu = dynamic_cast<MenuTreeMenu*>(item->submenu().get())) {
+        if (auto* submenu = item->treeSubmenu()) {
             if (auto* found = find(*submenu, title))
                 return found;
         }

@@ -39,6 +39,7 @@ void MenuTreeItem::setEnabled(bool enabled)
 void MenuTreeItem::setState(ControlState state)
 {
     state_ = state;
+    hasState_ = true;
     changed();
 }
 
@@ -50,8 +51,13 @@ void MenuTreeItem::setRepresentedObject(RepresentedObject object)
 
 void MenuTreeItem::setSubmenu(std::shared_ptr<Menu> submenu)
 {
-    submenu_ = std::move(submenu);
+    submenu_ = std::static_pointer_cast<MenuTreeMenu>(std::move(submenu));
     changed();
+}
+
+std::shared_ptr<Menu> MenuTreeItem::submenu() const
+{
+    return submenu_;
 }
 
 bool MenuTreeItem::choose()
@@ -73,14 +79,9 @@ void MenuTreeMenu::removeAllItems()
 
 void MenuTreeMenu::addItem(std::shared_ptr<MenuItem> item)
 {
-    items_.push_back(std::move(item));
+    items_.push_back(std::static_pointer_cast<MenuTreeItem>(std::move(item)));
     if (onChange_)
         onChange_();
-}
-
-MenuTreeItem* MenuTreeMenu::itemAt(std::size_t index) const
-{
-    return index < items_.size() ? dynamic_cast<MenuTreeItem*>(items_[index].get()) : nullptr;
 }
 
 MenuTreeStatusItem::MenuTreeStatusItem(bool hasButton, std::function<void()> onChange)
@@ -90,8 +91,13 @@ MenuTreeStatusItem::MenuTreeStatusItem(bool hasButton, std::function<void()> onC
 
 void MenuTreeStatusItem::setMenu(std::shared_ptr<Menu> menu)
 {
-    menu_ = std::move(menu);
+    menu_ = std::static_pointer_cast<MenuTreeMenu>(std::move(menu));
     changed();
+}
+
+std::shared_ptr<Menu> MenuTreeStatusItem::menu() const
+{
+    return menu_;
 }
 
 StatusBarButton* MenuTreeStatusItem::button()

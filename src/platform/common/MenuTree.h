@@ -10,9 +10,13 @@
 
 namespace lullswitch::platform {
 
+class MenuTreeMenu;
+
 // Plain in-memory menus, items and status items, for backends that draw the
 // tree themselves (the Linux tray) and for tests. Each object may be given a
-// change callback, run after every change to it.
+// change callback, run after every change to it. A tree is made of its own
+// objects only: a status bar hands out nothing else, so the menus and items
+// it is given back are its own.
 class MenuTreeItem : public MenuItem, public std::enable_shared_from_this<MenuTreeItem> {
 public:
     MenuTreeItem(std::string title, std::optional<MenuAction> action, std::string keyEquivalent,
@@ -33,7 +37,11 @@ public:
     MenuTarget* target() const { return target_; }
     bool isEnabled() const { return isEnabled_; }
     ControlState state() const { return state_; }
-    const std::shared_ptr<Menu>& submenu() const { return submenu_; }
+    // A desktop menu draws an item that was ever given a state as a check
+    // item, even while it is off.
+    bool hasState() const { return hasState_; }
+    std::shared_ptr<Menu> submenu() const;
+    MenuTreeMenu* treeSubmenu() const { return submenu_.get(); }
 
     // What the platform does when the user chooses the item: an enabled item
     // with a target and an action calls that action on the target. Returns
@@ -50,8 +58,9 @@ private:
     MenuTarget* target_ = nullptr;
     bool isEnabled_ = true;
     ControlState state_ = ControlState::off;
+    bool hasState_ = false;
     RepresentedObject representedObject_;
-    std::shared_ptr<Menu> submenu_;
+    std::shared_ptr<MenuTreeMenu> submenu_;
     std::function<void()> onChange_;
 };
 
@@ -62,13 +71,11 @@ public:
     void removeAllItems() override;
     void addItem(std::shared_ptr<MenuItem> item) override;
 
-    // Items of other implementations are never added by the core; a foreign
-    // item shows up as null here.
-    const std::vector<std::shared_ptr<MenuItem>>& items() const { return items_; }
-    MenuTreeItem* itemAt(std::size_t index) const;
+    const std::vector<std::shared_ptr<MenuTreeItem>>& items() const { return items_; }
+    MenuTreeItem* itemAt(std::size_t index) const { return index < items_.size() ? items_[index].get() : nullptr; }
 
 private:
-    std::vector<std::shared_ptr<MenuItem>> items_;
+    std::vector<std::shared_ptr<MenuTreeItem>> items_;
     std::function<void()> onChange_;
 };
 
@@ -79,8 +86,8 @@ public:
     void setMenu(std::shared_ptr<Menu> menu) override;
     StatusBarButton* button() override;
 
-    const std::shared_ptr<Menu>& menu() const { return menu_; }
-    MenuTreeMenu* treeMenu() const { return dynamic_cast<MenuTreeMenu*>(menu_.get()); }
+    std::shared_ptr<Menu> menu() const;
+    MenuTreeMenu* treeMenu() const { return menu_.get(); }
     bool hasButton() const { return hasButton_; }
     const std::string& title() const { return title_; }
     const std::string& toolTip() const { return toolTip_; }
@@ -93,7 +100,7 @@ private:
     bool hasButton_;
     std::string title_;
     std::string toolTip_;
-    std::shared_ptr<Menu> menu_;
+    std::shared_ptr<MenuTreeMenu> menu_;
     std::function<void()> onChange_;
 };
 

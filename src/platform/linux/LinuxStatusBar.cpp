@@ -3,7 +3,6 @@
 #include "platform/common/MenuTree.h"
 #include "platform/linux/DBusMenuExporter.h"
 #include "platform/linux/StatusNotifierItem.h"
-#include "platform/linux/TrayMenuItem.h"
 
 #include <string>
 
@@ -95,7 +94,8 @@ std::shared_ptr<platform::Menu> LinuxStatusBar::createMenu()
 std::shared_ptr<platform::MenuItem> LinuxStatusBar::createMenuItem(
     std::string_view title, std::optional<platform::MenuAction> action, std::string_view keyEquivalent)
 {
-    return std::make_shared<TrayMenuItem>(std::string(title), action, std::string(keyEquivalent), changeCallback());
+    return std::make_shared<platform::MenuTreeItem>(
+        std::string(title), action, std::string(keyEquivalent), changeCallback());
 }
 
 std::shared_ptr<platform::MenuItem> LinuxStatusBar::createSeparatorItem()

@@ -4,22 +4,8 @@
 
 namespace lullswitch::linux_backend {
 
-// A menu item of the tray menu. It remembers whether it was ever given a state,
-// because a desktop menu draws an item with a state as a check item even while
-// it is off, and one without a state as a plain item.
-class TrayMenuItem final : public platform::MenuTreeItem {
-public:
-    using MenuTreeItem::MenuTreeItem;
-
-    void setState(platform::ControlState state) override
-    {
-        hasState_ = true;
-        MenuTreeItem::setState(state);
-    }
-    bool hasState() const { return hasState_; }
-
-private:
-    bool hasState_ = false;
-};
+// The tray's menu items are the tree's own; kept so callers that still name
+// this type compile unchanged.
+using TrayMenuItem = platform::MenuTreeItem;
 
 } // namespace lullswitch::linux_backend

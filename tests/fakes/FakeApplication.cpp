@@ -9,7 +9,6 @@ public:
     void close() override
     {
         isOpen = false;
-        application_.closed_.push_back(name_);
         if (application_.log_)
             application_.log_->push_back("window closed " + name_);
     }

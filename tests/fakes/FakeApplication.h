@@ -32,7 +32,6 @@ public:
 
     // Windows open at launch, by name.
     void openWindows(const std::vector<std::string>& names);
-    const std::vector<std::string>& closedWindows() const { return closed_; }
     int openWindowCount() const;
     std::optional<platform::ActivationPolicy> activationPolicy() const { return policy_; }
     int terminateCount() const { return terminates_; }
@@ -47,7 +46,6 @@ private:
     std::vector<std::string>* log_;
     std::optional<platform::ActivationPolicy> policy_;
     std::vector<std::shared_ptr<FakeWindow>> windows_;
-    std::vector<std::string> closed_;
     int terminates_ = 0;
     std::vector<AlertRecord> alerts_;
     platform::ApplicationDelegate* delegate_ = nullptr;

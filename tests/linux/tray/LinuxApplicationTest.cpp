@@ -66,18 +66,13 @@ TEST_P(SignalTest, SignalTakesTheQuitPathThroughTheLoop)
 
 INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, SignalTest, ::testing::Values(SIGINT, SIGTERM));
 
-TEST(LinuxApplicationTest, TerminateBeforeRunMeansNoLaunch)
+TEST(LinuxApplicationTest, TerminateBeforeRunMeansNoLaunchAndAnAgentHasNoWindows)
 {
     LinuxApplication application(nullptr);
     RecordingDelegate delegate;
     application.terminate();
     application.run(delegate);
     EXPECT_TRUE(delegate.log.empty());
-}
-
-TEST(LinuxApplicationTest, AnAgentHasNoWindows)
-{
-    LinuxApplication application(nullptr);
     application.setActivationPolicy(platform::ActivationPolicy::accessory);
     EXPECT_EQ(application.activationPolicy(), platform::ActivationPolicy::accessory);
     EXPECT_TRUE(application.windows().empty());
@@ -86,20 +81,13 @@ TEST(LinuxApplicationTest, AnAgentHasNoWindows)
 // Calls `check` every few milliseconds on the default context while it lives.
 class Ticker {
 public:
-    explicit Ticker(std::function<void()> check) : check_(std::move(check)), source_(g_timeout_source_new(10))
+    explicit Ticker(std::function<void()> check) : source_(g_timeout_source_new(10))
     {
-        g_source_set_callback(
-            source_.get(),
-            [](gpointer data) -> gboolean {
-                static_cast<Ticker*>(data)->check_();
-                return G_SOURCE_CONTINUE;
-            },
-            this, nullptr);
+        setCallback(source_.get(), std::move(check), true);
         g_source_attach(source_.get(), nullptr);
     }
 
 private:
-    std::function<void()> check_;
     GSourcePtr source_;
 };
 
@@ -158,9 +146,7 @@ private:
     std::string savedPath_;
 };
 
-const std::string aboutText
-    = "2秒間キーボード操作がないとき、日本語入力から英数入力へ戻す軽量メニューバーアプリです。\n\n"
-      "入力内容は記録・保存・送信しません。";
+const std::string aboutText = "二行の説明。\n\n入力内容は記録・保存・送信しません。";
 
 std::unique_ptr<platform::Alert> aboutAlert(LinuxApplication& application, const std::string& informative = aboutText,
     platform::AlertStyle style = platform::AlertStyle::informational)
@@ -216,13 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Programs, DialogCommandTest,
                 "--text=<b>Lullswitch</b>\n\na &quot;quoted&quot; $(touch pwned) &amp; &lt;b&gt;not bold&lt;/b&gt;",
                 "--ok-label=OK", "--width=420" } },
         DialogCase { "zenity", platform::AlertStyle::warning, "",
-            {
-                "--warning",
-                "--title=Lullswitch",
-                "--text=<b>Lullswitch</b>",
-                "--ok-label=OK",
-                "--width=420",
-            } },
+            { "--warning", "--title=Lullswitch", "--text=<b>Lullswitch</b>", "--ok-label=OK", "--width=420" } },
         DialogCase { "kdialog", platform::AlertStyle::informational, shellBait,
             { "--title", "Lullswitch", "--msgbox", "Lullswitch\n\n" + shellBait, "--ok-label", "OK" } }));
 

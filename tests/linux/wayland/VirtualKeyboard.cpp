@@ -48,12 +48,13 @@ uint32_t milliseconds()
 
 void stroke(zwp_virtual_keyboard_v1* keyboard, wl_display* display, unsigned code, uint32_t modifiers = 0)
 {
+    // Paced like a typist, and answered as soon as the last release is taken.
     for (const uint32_t state : { 1u, 0u }) {
+        usleep(30'000);
         zwp_virtual_keyboard_v1_key(keyboard, milliseconds(), code, state);
         if (modifiers)
             zwp_virtual_keyboard_v1_modifiers(keyboard, state ? modifiers : 0, 0, 0, 0);
         wl_display_roundtrip(display);
-        usleep(30'000);
     }
 }
 

@@ -4,6 +4,7 @@
 // what is missing and exits with a status of its own for each.
 #include "app/LullswitchApp.h"
 #include "platform/Platform.h"
+#include "platform/linux/DesktopAlert.h"
 #include "platform/linux/Fcitx5InputSources.h"
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibMainLoop.h"
@@ -12,8 +13,11 @@
 #include "platform/linux/LinuxStatusBar.h"
 #include "platform/linux/X11KeyboardEventClock.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -42,6 +46,21 @@ bool becomeTheOnlyInstance(GDBusConnection* bus)
     return result == primaryOwner || result == alreadyOwner;
 }
 
+// Where GLib would find the session bus by itself. Without either, it would
+// autolaunch dbus-launch and a bus daemon that no desktop program is on and
+// that outlives the agent; that is never wanted, so there is no bus.
+bool hasSessionBusAddress()
+{
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address)
+        return true;
+    const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtimeDirectory || !*runtimeDirectory)
+        return false;
+    struct stat status;
+    return ::stat((std::string(runtimeDirectory) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
 } // namespace
 
 int main()
@@ -64,7 +83,8 @@ int main()
     }
 
     GError* rawError = nullptr;
-    GObjectPtr<GDBusConnection> sessionBus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+    GObjectPtr<GDBusConnection> sessionBus(
+        hasSessionBusAddress() ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError) : nullptr);
     GErrorPtr error(rawError);
     if (!sessionBus) {
         std::fprintf(stderr,
@@ -79,7 +99,11 @@ int main()
         return EXIT_SUCCESS;
     }
 
-    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath());
+    // Said once per cause, where the user looks: the terminal and the desktop.
+    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath(), [&](const std::string& message) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        DesktopAlert::notify(sessionBus.get(), "設定を保存できません", message);
+    });
     GLibMainLoop mainLoop;
     Fcitx5InputSources inputSources(sessionBus.get());
     LinuxStatusBar statusBar(sessionBus.get());

@@ -419,6 +419,10 @@ INSTANTIATE_TEST_SUITE_P(Missing, AgentStartupTest,
     ::testing::Values(StartupCase { "NoDisplayVariable", { { "DISPLAY", std::nullopt } }, 3, "set DISPLAY" },
         StartupCase { "NoXServer", { { "DISPLAY", ":4242" } }, 3, "cannot open the X display \":4242\"" },
         StartupCase { "NoSessionBus", { { "DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus" } }, 4,
+            "cannot connect to the D-Bus session bus" },
+        // No address and no $XDG_RUNTIME_DIR/bus: no bus of its own is started.
+        StartupCase { "NoSessionBusAddress",
+            { { "DBUS_SESSION_BUS_ADDRESS", std::nullopt }, { "XDG_RUNTIME_DIR", "/nonexistent" } }, 4,
             "cannot connect to the D-Bus session bus" }),
     [](const ::testing::TestParamInfo<StartupCase>& param) { return std::string(param.param.name); });
 

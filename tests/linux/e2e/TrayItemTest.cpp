@@ -1,7 +1,6 @@
 // The tray item and its menu, in this process, against the test tray host on
 // the virtual session's bus: what a panel sees and what its clicks do.
 #include "TrayTestSupport.h"
-#include "app/AppDelegate.h"
 #include "fakes/FakeApplication.h"
 #include "fakes/FakeInputSources.h"
 #include "fakes/FakeKeyboardEventClock.h"
@@ -11,7 +10,6 @@
 #include "platform/Platform.h"
 #include "platform/linux/DBusMenuExporter.h"
 #include "platform/linux/LinuxStatusBar.h"
-#include "platform/linux/StatusIconPixmaps.h"
 #include "session/SessionSupport.h"
 
 #include <gmock/gmock.h>
@@ -225,10 +223,7 @@ TEST_F(TrayItemTest, ClickingADelayCallsItsActionAndOneLayoutUpdateMovesTheCheck
     const auto before = pump([&] { return host.layout(); });
     const int updates = host.signalCount("LayoutUpdated");
 
-    pump([&] {
-        host.click("3秒");
-        return 0;
-    });
+    pumpCall([&] { host.click("3秒"); });
     ASSERT_TRUE(iterateUntil([&] { return host.signalCount("LayoutUpdated") > updates; }, 5));
     iterateFor(0.2);
 
@@ -322,20 +317,13 @@ TEST_F(TrayItemTest, ClickOnAnIdFromAnEarlierLayoutDoesNothing)
     controller->rebuildMenu();
     iterateFor(0.1);
 
-    EXPECT_THROW(pump([&] {
-        host.event(staleId);
-        return 0;
-    }),
-        TrayError);
+    EXPECT_THROW(pumpCall([&] { host.event(staleId); }), TrayError);
     iterateFor(0.1);
     EXPECT_TRUE(delays.empty());
 
     const auto freshId = pump([&] { return host.menu(); }).find("3秒").id;
     EXPECT_NE(freshId, staleId);
-    pump([&] {
-        host.event(freshId);
-        return 0;
-    });
+    pumpCall([&] { host.event(freshId); });
     EXPECT_TRUE(iterateUntil([&] { return delays.size() == 1; }, 5));
 }
 
@@ -346,15 +334,9 @@ TEST_F(TrayItemTest, DisabledAndSeparatorEntriesAndOtherEventsCallNothing)
     const auto root = pump([&] { return host.menu(); });
     for (const auto& entry : root.children) {
         if (entry.isEnabled() && entry.type() != "separator")
-            pump([&] {
-                host.event(entry.id, "hovered");
-                return 0;
-            });
+            pumpCall([&] { host.event(entry.id, "hovered"); });
         else
-            pump([&] {
-                host.event(entry.id);
-                return 0;
-            });
+            pumpCall([&] { host.event(entry.id); });
     }
     iterateFor(0.3);
     EXPECT_EQ(toggles + switches + quits, 0);
@@ -427,33 +409,6 @@ TEST_F(TrayItemTest, LabelsEscapeUnderscoresAndKeysGetTheDefaultModifier)
         EXPECT_EQ(root.children[i].shortcut(), cases[i].shortcut) << cases[i].title;
         EXPECT_EQ(root.children[i].toggleType(), "") << "no state was ever set";
     }
-}
-
-TEST_F(TrayItemTest, TheWholeDelegateDrivesTheTray)
-{
-    auto delegate = AppDelegate::create();
-    delegate->applicationDidFinishLaunching();
-    waitForItem();
-
-    pump([&] {
-        host.click("動作中：ON");
-        return 0;
-    });
-    ASSERT_TRUE(iterateUntil(
-        [&] {
-            auto title = pump([&] { return host.itemProperty("Title"); });
-            return std::string(g_variant_get_string(title.get(), nullptr)) == "休";
-        },
-        5));
-    EXPECT_EQ(fakes::FakeUserDefaults::standard().stored("isEnabled"), platform::StoredObject(false));
-    EXPECT_NO_THROW(pump([&] { return host.menu(); }).find("停止中：OFF"));
-    EXPECT_EQ(mainLoop.liveTimerCount(), 0) << "the watcher stopped";
-
-    pump([&] {
-        host.click("終了");
-        return 0;
-    });
-    ASSERT_TRUE(iterateUntil([&] { return application.terminateCount() == 1; }, 5));
 }
 
 } // namespace

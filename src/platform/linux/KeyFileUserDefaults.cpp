@@ -212,13 +212,18 @@ KeyFileUserDefaults::KeyFileUserDefaults(std::string path, SaveFailureReporter o
 void KeyFileUserDefaults::refresh()
 {
     // While the kernel watches, what was loaded is current.
-    if (hasLoaded_ && monitorSource_)
-        return;
+    if (!hasLoaded_ || !monitorSource_)
+        reloadIfChanged();
+}
+
+bool KeyFileUserDefaults::reloadIfChanged()
+{
     struct stat status;
     const FileIdentity current = ::stat(path_.c_str(), &status) == 0 ? identityOf(status) : FileIdentity {};
     if (hasLoaded_ && current == identity_)
-        return;
+        return false;
     load(current);
+    return true;
 }
 
 KeyFileUserDefaults::Snapshot KeyFileUserDefaults::readFile(const std::string& file) const
@@ -501,8 +506,8 @@ void KeyFileUserDefaults::readMonitorEvents()
         for (ssize_t offset = 0; offset < count;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            if (event->mask & (directoryGone | IN_Q_OVERFLOW))
-                isDirectoryGone = isDirectoryGone || !(event->mask & IN_Q_OVERFLOW);
+            if (event->mask & directoryGone)
+                isDirectoryGone = true;
             if ((event->mask & IN_Q_OVERFLOW) || (event->len > 0 && watchedNames_.contains(event->name)))
                 isRelevant = true;
         }
@@ -513,13 +518,8 @@ void KeyFileUserDefaults::readMonitorEvents()
         monitor_ = FileDescriptor();
         isRelevant = true;
     }
-    if (!isRelevant)
+    if (!isRelevant || !reloadIfChanged())
         return;
-    struct stat status;
-    const FileIdentity current = ::stat(path_.c_str(), &status) == 0 ? identityOf(status) : FileIdentity {};
-    if (hasLoaded_ && current == identity_)
-        return;
-    load(current);
     // A symlink may now lead elsewhere.
     watch();
     if (onExternalChange_)

@@ -101,6 +101,8 @@ private:
     Snapshot readFile(const std::string& file) const;
 
     void refresh();
+    // Loads the file if one stat says it changed; true when it did.
+    bool reloadIfChanged();
     void load(const FileIdentity& seen);
     std::optional<std::string> rawValue(std::string_view key);
     void store(std::string_view key, const std::string& rawValue);

@@ -1,5 +1,6 @@
 // The tray item and its menu, in this process, against the test tray host on
 // the virtual session's bus: what a panel sees and what its clicks do.
+#include "SessionSupport.h"
 #include "TrayTestSupport.h"
 #include "fakes/FakeApplication.h"
 #include "fakes/FakeInputSources.h"
@@ -10,7 +11,6 @@
 #include "platform/Platform.h"
 #include "platform/linux/DBusMenuExporter.h"
 #include "platform/linux/LinuxStatusBar.h"
-#include "session/SessionSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

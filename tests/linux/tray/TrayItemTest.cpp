@@ -164,6 +164,7 @@ TEST_F(TrayItemTest, TitleChangeIsAnnouncedOnceAndOnlyWhenItChanges)
 {
     makeController();
     waitForItem();
+    iterateFor(0.3); // the first title's own announcements arrive first
     const int titles = host.signalCount("NewTitle");
     const int labels = host.signalCount("XAyatanaNewLabel");
 

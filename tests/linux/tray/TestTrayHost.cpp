@@ -105,8 +105,10 @@ std::string MenuEntry::shortcut() const
     for (g_variant_iter_init(&combinations, value.get()); g_variant_iter_next(&combinations, "as", &keys);
          g_variant_iter_free(keys)) {
         text += text.empty() ? "" : ",";
-        for (bool first = true; g_variant_iter_next(keys, "&s", &key); first = false)
-            text += (first ? "" : "+") + std::string(key);
+        for (bool first = true; g_variant_iter_next(keys, "&s", &key); first = false) {
+            text += first ? "" : "+";
+            text += key;
+        }
     }
     return text;
 }

@@ -5,6 +5,7 @@
 // never switches by itself, and says once what to install.
 #include "app/LullswitchApp.h"
 #include "platform/Platform.h"
+#include "platform/linux/DesktopAlert.h"
 #include "platform/linux/Fcitx5InputSources.h"
 #include "platform/linux/Fcitx5KeyTimeClock.h"
 #include "platform/linux/GLibHandles.h"
@@ -16,8 +17,11 @@
 #include "platform/linux/MergedKeyboardEventClock.h"
 #include "platform/linux/X11KeyboardEventClock.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -70,6 +74,21 @@ void tellWhenKeyboardUnseen(lullswitch::linux_backend::MergedKeyboardEventClock&
         stderr);
 }
 
+// Where GLib would find the session bus by itself. Without either, it would
+// autolaunch dbus-launch and a bus daemon that no desktop program is on and
+// that outlives the agent; that is never wanted, so there is no bus.
+bool hasSessionBusAddress()
+{
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address)
+        return true;
+    const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtimeDirectory || !*runtimeDirectory)
+        return false;
+    struct stat status;
+    return ::stat((std::string(runtimeDirectory) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
 } // namespace
 
 int main()
@@ -77,7 +96,8 @@ int main()
     using namespace lullswitch::linux_backend;
 
     GError* rawError = nullptr;
-    GObjectPtr<GDBusConnection> sessionBus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+    GObjectPtr<GDBusConnection> sessionBus(
+        hasSessionBusAddress() ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError) : nullptr);
     GErrorPtr error(rawError);
     if (!sessionBus) {
         std::fprintf(stderr,
@@ -101,7 +121,11 @@ int main()
     const auto unseenCheck
         = ScheduledCall::after(sourceGraceMs, [&keyboardEventClock] { tellWhenKeyboardUnseen(keyboardEventClock); });
 
-    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath());
+    // Said once per cause, where the user looks: the terminal and the desktop.
+    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath(), [&](const std::string& message) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        DesktopAlert::notify(sessionBus.get(), "設定を保存できません", message);
+    });
     GLibMainLoop mainLoop;
     Fcitx5InputSources inputSources(sessionBus.get());
     LinuxStatusBar statusBar(sessionBus.get());

@@ -1,0 +1,230 @@
+#include "platform/linux/IBusInputSources.h"
+#include "SessionSupport.h"
+#include "contract/InputSourceServicesContract.h"
+#include "fakes/FakePlatform.h"
+#include "input_source/InputSourceIdentifiers.h"
+#include "input_source/InputSourceSwitcher.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <csignal>
+#include <optional>
+#include <string>
+
+namespace lullswitch {
+namespace {
+
+using linux_backend::GObjectPtr;
+using linux_backend::IBusInputSources;
+using namespace session_test;
+using namespace contract;
+
+// The session's ibus-daemon with ibus-anthy, started and stopped by the test.
+class IBusDaemon {
+public:
+    IBusDaemon() { start(); }
+    ~IBusDaemon() { stop(); }
+
+    void start()
+    {
+        // Debian's Python: ibus-anthy is written in it.
+        gchar** environment = g_environ_setenv(g_get_environ(), "PATH", "/usr/bin:/bin", TRUE);
+        environment = g_environ_setenv(environment, "GSETTINGS_BACKEND", "memory", TRUE);
+        const gchar* argv[] = { "ibus-daemon", "--panel=disable", "--emoji-extension=disable", "--config=disable",
+            "--xim=false", "--cache=refresh", nullptr };
+        g_spawn_async(nullptr, const_cast<gchar**>(argv), environment,
+            static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr, &pid_,
+            nullptr);
+        g_strfreev(environment);
+    }
+    void stop()
+    {
+        signal(SIGCONT);
+        signal(SIGTERM);
+        if (pid_)
+            waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+    void signal(int number) const
+    {
+        if (pid_)
+            ::kill(pid_, number);
+    }
+
+private:
+    GPid pid_ = 0;
+};
+
+// An application's focused input context, on a connection of its own.
+class Application {
+public:
+    Application()
+    {
+        bus_.reset(ibus_bus_new());
+        if (!ibus_bus_is_connected(bus_.get()))
+            return;
+        context_.reset(ibus_bus_create_input_context(bus_.get(), "test-application"));
+        ibus_input_context_set_capabilities(context_.get(), IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_FOCUS | IBUS_CAP_PROPERTY);
+        g_signal_connect(context_.get(), "commit-text",
+            G_CALLBACK(+[](IBusInputContext*, IBusText* text, gpointer self) {
+                static_cast<Application*>(self)->committed += ibus_text_get_text(text);
+            }),
+            this);
+        const auto properties = +[](IBusInputContext*, IBusPropList* list, gpointer self) {
+            for (guint i = 0; IBusProperty* property = ibus_prop_list_get(list, i); ++i) {
+                if (g_strcmp0(ibus_property_get_key(property), "InputMode") == 0) {
+                    for (const auto& [symbol, name] : ibusInputModeSymbols()) {
+                        if (symbol == ibus_text_get_text(ibus_property_get_symbol(property)))
+                            static_cast<Application*>(self)->mode = name;
+                    }
+                }
+            }
+        };
+        g_signal_connect(context_.get(), "register-properties", G_CALLBACK(properties), this);
+        ibus_input_context_focus_in(context_.get());
+    }
+    ~Application()
+    {
+        if (context_)
+            ibus_proxy_destroy(IBUS_PROXY(context_.get()));
+    }
+
+    bool isReady() const { return context_ != nullptr; }
+    void setEngine(const char* name) { ibus_bus_set_global_engine(bus_.get(), name); }
+    // As the user does it from the panel.
+    void activate(const char* property)
+    {
+        ibus_input_context_property_activate(context_.get(), property, PROP_STATE_CHECKED);
+    }
+    // What the engine announces to this context when it gets the focus back.
+    std::optional<std::string> modeOnFocus()
+    {
+        mode.reset();
+        ibus_input_context_focus_out(context_.get());
+        ibus_input_context_focus_in(context_.get());
+        iterateUntil([&] { return mode.has_value(); }, 3.0);
+        return mode;
+    }
+    void press(guint keyval)
+    {
+        ibus_input_context_process_key_event(context_.get(), keyval, 0, 0);
+        ibus_input_context_process_key_event(context_.get(), keyval, 0, IBUS_RELEASE_MASK);
+        iterateFor(0.3);
+    }
+
+    std::optional<std::string> mode;
+    std::string committed;
+
+private:
+    GObjectPtr<IBusBus> bus_;
+    GObjectPtr<IBusInputContext> context_;
+};
+
+class IBusDriver {
+public:
+    IBusDriver()
+    {
+        ready_ = iterateUntil([&] { return sources.isIBusRunning(); }, 10.0);
+    }
+    ~IBusDriver() { iterateFor(0.05); }
+    IBusDriver(const IBusDriver&) = delete;
+    IBusDriver& operator=(const IBusDriver&) = delete;
+
+    platform::InputSourceServices& services() { return sources; }
+    std::string layoutId() const { return "anthy:InputMode.Latin"; }
+    std::string imeId() const { return "anthy:InputMode.Hiragana"; }
+
+    void arrangeLayoutThenIme()
+    {
+        ASSERT_TRUE(ready_) << "no ibus-daemon";
+        application.emplace();
+        ASSERT_TRUE(application->isReady());
+        application->setEngine("anthy");
+        ASSERT_TRUE(iterateUntil([&] { return current().value_or("").starts_with("anthy:"); }, 10.0));
+        application->activate("InputMode.Hiragana");
+        ASSERT_TRUE(iterateUntil([&] { return current() == imeId(); }, 10.0)) << current().value_or("none");
+    }
+    std::optional<std::string> current() { return sources.identifier(sources.copyCurrentKeyboardInputSource()); }
+    std::optional<std::string> currentAsThePlatformSaysIt()
+    {
+        const auto mode = application->modeOnFocus();
+        return mode ? std::optional("anthy:" + *mode) : std::nullopt;
+    }
+    void makeUnavailable()
+    {
+        daemon.stop();
+        ASSERT_TRUE(iterateUntil([&] { return !sources.isIBusRunning(); }, 5.0));
+    }
+
+    IBusDaemon daemon;
+    fakes::FakePlatform fakes;
+    IBusInputSources sources;
+    std::optional<Application> application;
+
+private:
+    platform::Platform platform_ { fakes.userDefaults, fakes.keyboardEventClock, fakes.mainLoop, sources,
+        fakes.statusBar, fakes.application };
+    platform::ScopedPlatform installed_ { platform_ };
+    bool ready_ = false;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(IBus, InputSourceServicesContract, IBusDriver);
+
+class IBusInputSourcesTest : public ::testing::Test {
+protected:
+    void SetUp() override { driver.arrangeLayoutThenIme(); }
+    IBusDriver driver;
+    const InputSourceSwitcher switcher;
+};
+
+TEST_F(IBusInputSourcesTest, KanaBeingComposedAreNeverSwitchedAway)
+{
+    driver.application->press(IBUS_KEY_a);
+    ASSERT_TRUE(driver.sources.isComposing());
+    EXPECT_TRUE(switcher.isJapaneseInputActive());
+    switcher.switchToEisu();
+    EXPECT_EQ(driver.current(), driver.imeId());
+
+    driver.application->press(IBUS_KEY_Return);
+    EXPECT_EQ(driver.application->committed, "あ");
+    EXPECT_FALSE(driver.sources.isComposing());
+    switcher.switchToEisu();
+    EXPECT_EQ(driver.currentAsThePlatformSaysIt(), driver.layoutId());
+}
+
+TEST_F(IBusInputSourcesTest, OtherEnginesAreNotJapanese)
+{
+    driver.application->setEngine("xkb:us::eng");
+    ASSERT_TRUE(iterateUntil([&] { return driver.current() == "xkb:us::eng"; }, 5.0));
+    EXPECT_FALSE(switcher.isJapaneseInputActive());
+}
+
+TEST_F(IBusInputSourcesTest, ARestartedDaemonIsPickedUpAgain)
+{
+    driver.application.reset();
+    driver.makeUnavailable();
+    EXPECT_FALSE(switcher.isJapaneseInputActive());
+    driver.daemon.start();
+    ASSERT_TRUE(iterateUntil([&] { return driver.sources.isIBusRunning(); }, 10.0));
+    driver.arrangeLayoutThenIme();
+    switcher.switchToEisu();
+    EXPECT_EQ(driver.currentAsThePlatformSaysIt(), driver.layoutId());
+}
+
+TEST_F(IBusInputSourcesTest, AHungDaemonCostsOneTimeoutAtMost)
+{
+    driver.daemon.signal(SIGSTOP);
+    gint64 start = g_get_monotonic_time();
+    EXPECT_FALSE(driver.sources.copyCurrentKeyboardInputSource());
+    EXPECT_LT(secondsSince(start), 1.0);
+    start = g_get_monotonic_time();
+    EXPECT_FALSE(switcher.isJapaneseInputActive());
+    switcher.switchToEisu();
+    EXPECT_LT(secondsSince(start), 0.25);
+    driver.daemon.signal(SIGCONT);
+}
+
+} // namespace
+} // namespace lullswitch

@@ -15,7 +15,9 @@ namespace lullswitch::linux_backend {
 // connects in the background, never starts the daemon, and connects again
 // when a restarted daemon rewrites its address file. On each connection a
 // watcher sees every incoming message first, in GDBus's worker thread, and
-// match rules of its choice are added.
+// match rules of its choice are added. libibus has one connection per process,
+// so every watcher sees what the others' rules bring: each drops only the
+// messages it asked for.
 class IBusConnection {
 public:
     static constexpr int callTimeoutMs = 500;

@@ -69,9 +69,6 @@ class IBusInputSources::Watch final : public IBusConnection::Watcher {
 public:
     bool consume(GDBusMessage* message) override
     {
-        // Copies of other clients' calls: never answered.
-        if (g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL)
-            return true;
         const char* interface = g_dbus_message_get_interface(message);
         const char* member = g_dbus_message_get_member(message);
         const char* path = g_dbus_message_get_path(message);

@@ -1,12 +1,13 @@
 // The Linux agent: assembles the desktop backends into the platform and runs
-// the application. It needs an X display (keyboard idle time) and a session
+// the application. It needs an X display or IBus (keyboard idle time) and a session
 // bus (tray, input methods); without either it cannot work at all, so it says
 // what is missing and exits with a status of its own for each.
 #include "app/LullswitchApp.h"
 #include "platform/Platform.h"
-#include "platform/linux/Fcitx5InputSources.h"
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibMainLoop.h"
+#include "platform/linux/IBusKeyboardEventClock.h"
+#include "platform/linux/InputMethodFramework.h"
 #include "platform/linux/KeyFileUserDefaults.h"
 #include "platform/linux/LinuxApplication.h"
 #include "platform/linux/LinuxStatusBar.h"
@@ -48,7 +49,11 @@ int main()
 {
     using namespace lullswitch::linux_backend;
 
-    auto keyboardEventClock = X11KeyboardEventClock::open();
+    std::unique_ptr<lullswitch::platform::KeyboardEventClock> keyboardEventClock;
+    if (std::getenv("WAYLAND_DISPLAY"))
+        keyboardEventClock = IBusKeyboardEventClock::open();
+    if (!keyboardEventClock)
+        keyboardEventClock = X11KeyboardEventClock::open();
     if (!keyboardEventClock) {
         const char* display = std::getenv("DISPLAY");
         if (!display || !*display)
@@ -81,7 +86,7 @@ int main()
 
     KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath());
     GLibMainLoop mainLoop;
-    Fcitx5InputSources inputSources(sessionBus.get());
+    InputMethodFramework inputSources(sessionBus.get());
     LinuxStatusBar statusBar(sessionBus.get());
     LinuxApplication application(sessionBus.get());
 

@@ -4,6 +4,7 @@
 #include "fakes/FakePlatform.h"
 #include "input_source/InputSourceIdentifiers.h"
 #include "input_source/InputSourceSwitcher.h"
+#include "platform/linux/IBusKeyboardEventClock.h"
 
 #include <gtest/gtest.h>
 
@@ -57,15 +58,22 @@ private:
     GPid pid_ = 0;
 };
 
-// An application's focused input context, on a connection of its own.
+// An application's focused input context, on a connection of its own (every
+// IBusBus of a process shares one).
 class Application {
 public:
     Application()
     {
-        bus_.reset(ibus_bus_new());
-        if (!ibus_bus_is_connected(bus_.get()))
+        bus_.reset(g_dbus_connection_new_for_address_sync(ibus_get_address(),
+            static_cast<GDBusConnectionFlags>(
+                G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr));
+        const auto path = callIBus("CreateInputContext", g_variant_new("(s)", "test-application"));
+        if (!path)
             return;
-        context_.reset(ibus_bus_create_input_context(bus_.get(), "test-application"));
+        const gchar* contextPath = nullptr;
+        g_variant_get(path.get(), "(&o)", &contextPath);
+        context_.reset(ibus_input_context_new(contextPath, bus_.get(), nullptr, nullptr));
         ibus_input_context_set_capabilities(context_.get(), IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_FOCUS | IBUS_CAP_PROPERTY);
         g_signal_connect(context_.get(), "commit-text",
             G_CALLBACK(+[](IBusInputContext*, IBusText* text, gpointer self) {
@@ -92,7 +100,7 @@ public:
     }
 
     bool isReady() const { return context_ != nullptr; }
-    void setEngine(const char* name) { ibus_bus_set_global_engine(bus_.get(), name); }
+    void setEngine(const char* name) { callIBus("SetGlobalEngine", g_variant_new("(s)", name)); }
     // As the user does it from the panel.
     void activate(const char* property)
     {
@@ -101,24 +109,36 @@ public:
     // What the engine announces to this context when it gets the focus back.
     std::optional<std::string> modeOnFocus()
     {
+        iterateFor(0.2);
         mode.reset();
         ibus_input_context_focus_out(context_.get());
         ibus_input_context_focus_in(context_.get());
         iterateUntil([&] { return mode.has_value(); }, 3.0);
+        iterateFor(0.2);
         return mode;
     }
-    void press(guint keyval)
+    // Whether the engine took the key.
+    bool press(guint keyval)
     {
-        ibus_input_context_process_key_event(context_.get(), keyval, 0, 0);
+        const bool handled = ibus_input_context_process_key_event(context_.get(), keyval, 0, 0);
         ibus_input_context_process_key_event(context_.get(), keyval, 0, IBUS_RELEASE_MASK);
         iterateFor(0.3);
+        return handled;
     }
 
     std::optional<std::string> mode;
     std::string committed;
 
 private:
-    GObjectPtr<IBusBus> bus_;
+    linux_backend::GVariantPtr callIBus(const char* method, GVariant* parameters)
+    {
+        return linux_backend::GVariantPtr(bus_
+                ? g_dbus_connection_call_sync(bus_.get(), "org.freedesktop.IBus", "/org/freedesktop/IBus",
+                    "org.freedesktop.IBus", method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, nullptr)
+                : nullptr);
+    }
+
+    GObjectPtr<GDBusConnection> bus_;
     GObjectPtr<IBusInputContext> context_;
 };
 
@@ -192,6 +212,22 @@ TEST_F(IBusInputSourcesTest, KanaBeingComposedAreNeverSwitchedAway)
     EXPECT_FALSE(driver.sources.isComposing());
     switcher.switchToEisu();
     EXPECT_EQ(driver.currentAsThePlatformSaysIt(), driver.layoutId());
+}
+
+TEST_F(IBusInputSourcesTest, KeyTimesComeFromTheDaemonWhileTheKeysStillReachTheEngine)
+{
+    using platform::KeyboardEventType;
+    linux_backend::IBusKeyboardEventClock clock;
+    ASSERT_TRUE(iterateUntil([&] { return clock.isIBusRunning(); }, 5.0));
+    iterateFor(0.5);
+    EXPECT_TRUE(driver.application->press(IBUS_KEY_a));
+    EXPECT_LT(clock.secondsSinceLastEvent(KeyboardEventType::keyDown), 0.4);
+    EXPECT_LT(clock.secondsSinceLastEvent(KeyboardEventType::keyUp), 0.4);
+    EXPECT_GT(clock.secondsSinceLastEvent(KeyboardEventType::flagsChanged), 0.5);
+    driver.application->press(IBUS_KEY_Shift_L);
+    EXPECT_LT(clock.secondsSinceLastEvent(KeyboardEventType::flagsChanged), 0.4);
+    EXPECT_TRUE(driver.application->press(IBUS_KEY_Return));
+    EXPECT_EQ(driver.application->committed, "あ");
 }
 
 TEST_F(IBusInputSourcesTest, OtherEnginesAreNotJapanese)

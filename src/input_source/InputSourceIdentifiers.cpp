@@ -36,7 +36,6 @@ const InputSourceIdentifiers& linuxInputSourceIdentifiers()
                 "keyboard-jp",
                 "anthy:InputMode.Latin",
                 "mozc-jp:InputMode.Direct",
-                "mozc-jp:InputMode.Latin",
                 "xkb:us::eng",
                 "xkb:jp::jpn",
             },

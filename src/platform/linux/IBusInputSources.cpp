@@ -225,9 +225,13 @@ std::optional<std::vector<platform::InputSourceRef>> IBusInputSources::createEna
         return std::nullopt;
     const std::string engine = current->substr(0, current->find(modeSeparator));
     std::vector<platform::InputSourceRef> sources;
+    // The engine's own alphanumeric mode: the first preferred one.
     for (const auto& preferred : identifiers().preferredEisuInputSourceIDs) {
-        if (preferred != *current && preferred.rfind(engine + modeSeparator.data(), 0) == 0)
-            sources.push_back(makeSource(preferred));
+        if (preferred.rfind(engine + modeSeparator.data(), 0) == 0) {
+            if (preferred != *current)
+                sources.push_back(makeSource(preferred));
+            break;
+        }
     }
     sources.push_back(makeSource(*current));
     return sources;

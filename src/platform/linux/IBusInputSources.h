@@ -14,9 +14,9 @@ namespace lullswitch::linux_backend {
 
 // IBus engines and their input modes as input sources. The current source is
 // the global engine, "<engine>:<mode>" while the engine has announced a known
-// InputMode ("anthy:InputMode.Hiragana"). The enabled sources are the modes of
-// the current engine among the preferred alphanumeric ones, then the current
-// source. Selecting a mode activates it from a focused input context of the
+// InputMode ("anthy:InputMode.Hiragana"). The enabled sources are the current
+// engine's alphanumeric mode (its first among the preferred sources), then the
+// current source. Selecting a mode activates it from a focused input context of the
 // agent's own (the engine keeps one mode for every application, and GNOME's
 // indicator follows); selecting an engine sets the global engine.
 // While any application has kana being composed nothing is selected: every

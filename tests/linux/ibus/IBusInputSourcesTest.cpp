@@ -142,7 +142,17 @@ private:
     GObjectPtr<IBusInputContext> context_;
 };
 
-class IBusDriver {
+struct Anthy {
+    static constexpr const char* engine = "anthy";
+    static constexpr const char* alphanumeric = "InputMode.Latin";
+};
+// Where ibus-mozc runs (it does on Debian 12, headless).
+struct Mozc {
+    static constexpr const char* engine = "mozc-jp";
+    static constexpr const char* alphanumeric = "InputMode.Direct";
+};
+
+template <typename Engine> class IBusDriver {
 public:
     IBusDriver()
     {
@@ -153,16 +163,16 @@ public:
     IBusDriver& operator=(const IBusDriver&) = delete;
 
     platform::InputSourceServices& services() { return sources; }
-    std::string layoutId() const { return "anthy:InputMode.Latin"; }
-    std::string imeId() const { return "anthy:InputMode.Hiragana"; }
+    std::string layoutId() const { return std::string(Engine::engine) + ":" + Engine::alphanumeric; }
+    std::string imeId() const { return std::string(Engine::engine) + ":InputMode.Hiragana"; }
 
     void arrangeLayoutThenIme()
     {
         ASSERT_TRUE(ready_) << "no ibus-daemon";
         application.emplace();
         ASSERT_TRUE(application->isReady());
-        application->setEngine("anthy");
-        ASSERT_TRUE(iterateUntil([&] { return current().value_or("").starts_with("anthy:"); }, 10.0));
+        application->setEngine(Engine::engine);
+        ASSERT_TRUE(iterateUntil([&] { return current().value_or("").starts_with(Engine::engine); }, 10.0));
         application->activate("InputMode.Hiragana");
         ASSERT_TRUE(iterateUntil([&] { return current() == imeId(); }, 10.0)) << current().value_or("none");
     }
@@ -170,7 +180,7 @@ public:
     std::optional<std::string> currentAsThePlatformSaysIt()
     {
         const auto mode = application->modeOnFocus();
-        return mode ? std::optional("anthy:" + *mode) : std::nullopt;
+        return mode ? std::optional(std::string(Engine::engine) + ":" + *mode) : std::nullopt;
     }
     void makeUnavailable()
     {
@@ -190,12 +200,13 @@ private:
     bool ready_ = false;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(IBus, InputSourceServicesContract, IBusDriver);
+using Drivers = ::testing::Types<IBusDriver<Anthy>, IBusDriver<Mozc>>;
+INSTANTIATE_TYPED_TEST_SUITE_P(IBus, InputSourceServicesContract, Drivers);
 
 class IBusInputSourcesTest : public ::testing::Test {
 protected:
     void SetUp() override { driver.arrangeLayoutThenIme(); }
-    IBusDriver driver;
+    IBusDriver<Anthy> driver;
     const InputSourceSwitcher switcher;
 };
 

@@ -67,6 +67,14 @@ std::string textIn(GVariant* serialized)
 // and whose kana are being composed. Fed in GDBus's worker thread.
 class IBusInputSources::Watch final : public IBusConnection::Watcher {
 public:
+    Watch()
+    {
+        // Deserializing finds the types by name: they must be registered.
+        g_type_ensure(IBUS_TYPE_PROP_LIST);
+        g_type_ensure(IBUS_TYPE_PROPERTY);
+        g_type_ensure(IBUS_TYPE_TEXT);
+    }
+
     bool consume(GDBusMessage* message) override
     {
         const char* interface = g_dbus_message_get_interface(message);

@@ -12,7 +12,7 @@
 int main()
 {
     @autoreleasepool {
-        using namespace lullswitch::platform::macos;
+        using namespace lullswitch::macos_backend;
         MacUserDefaults userDefaults;
         MacKeyboardEventClock keyboardEventClock;
         MacMainLoop mainLoop;

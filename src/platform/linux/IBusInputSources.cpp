@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <set>
 #include <string_view>
 
 namespace lullswitch::linux_backend {
@@ -79,10 +78,9 @@ public:
     {
         const char* interface = g_dbus_message_get_interface(message);
         const char* member = g_dbus_message_get_member(message);
-        const char* path = g_dbus_message_get_path(message);
         GVariant* body = g_dbus_message_get_body(message);
-        if (g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_SIGNAL || !interface || !member || !path
-            || !body || g_variant_n_children(body) == 0)
+        if (g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_SIGNAL || !interface || !member || !body
+            || g_variant_n_children(body) == 0)
             return false;
         if (std::strcmp(interface, ibusInterface) == 0 && std::strcmp(member, "GlobalEngineChanged") == 0) {
             setMode(std::nullopt);
@@ -100,13 +98,10 @@ public:
         } else if (std::strcmp(member, "UpdatePreeditText") == 0
             || std::strcmp(member, "UpdatePreeditTextWithMode") == 0) {
             const std::lock_guard lock(mutex_);
-            if (textIn(serialized.get()).empty())
-                composing_.erase(path);
-            else
-                composing_.insert(path);
+            composing_ = !textIn(serialized.get()).empty();
         } else if (std::strcmp(member, "CommitText") == 0) {
             const std::lock_guard lock(mutex_);
-            composing_.erase(path);
+            composing_ = false;
         }
         return false;
     }
@@ -115,7 +110,7 @@ public:
     {
         const std::lock_guard lock(mutex_);
         mode_.reset();
-        composing_.clear();
+        composing_ = false;
     }
 
     std::optional<std::string> mode() const
@@ -127,7 +122,7 @@ public:
     bool isComposing() const
     {
         const std::lock_guard lock(mutex_);
-        return !composing_.empty();
+        return composing_;
     }
 
     bool waitForMode(const std::string& mode)
@@ -150,7 +145,10 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::optional<std::string> mode_;
-    std::set<std::string> composing_;
+    // The latest composition news of any context decides: a context whose
+    // application has left the focus (or died) settles its kana, or loses
+    // them, whatever the agent does.
+    bool composing_ = false;
 };
 
 struct IBusInputSources::Source {

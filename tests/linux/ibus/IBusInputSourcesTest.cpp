@@ -64,7 +64,10 @@ class Application {
 public:
     Application()
     {
-        bus_.reset(g_dbus_connection_new_for_address_sync(ibus_get_address(),
+        const gchar* address = ibus_get_address();
+        if (!address)
+            return;
+        bus_.reset(g_dbus_connection_new_for_address_sync(address,
             static_cast<GDBusConnectionFlags>(
                 G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
             nullptr, nullptr, nullptr));

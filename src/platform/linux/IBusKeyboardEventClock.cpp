@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <limits>
 
 namespace lullswitch::linux_backend {
 
@@ -62,14 +63,6 @@ private:
     std::array<std::atomic<gint64>, 3> lastEvent_;
 };
 
-std::unique_ptr<IBusKeyboardEventClock> IBusKeyboardEventClock::open()
-{
-    // The daemon's address file, if it names a live daemon.
-    if (!ibus_get_address())
-        return nullptr;
-    return std::make_unique<IBusKeyboardEventClock>();
-}
-
 IBusKeyboardEventClock::IBusKeyboardEventClock()
     : watch_(std::make_shared<Watch>()),
       connection_(
@@ -81,6 +74,8 @@ IBusKeyboardEventClock::~IBusKeyboardEventClock() = default;
 
 double IBusKeyboardEventClock::secondsSinceLastEvent(platform::KeyboardEventType type)
 {
+    if (!connection_.isConnected())
+        return std::numeric_limits<double>::quiet_NaN();
     return watch_->secondsSince(type);
 }
 

@@ -14,16 +14,13 @@ namespace lullswitch::linux_backend {
 // came and whether it was a press, a release or a modifier key are kept.
 class IBusKeyboardEventClock final : public platform::KeyboardEventClock {
 public:
-    // Nothing when no IBus daemon runs for this session.
-    static std::unique_ptr<IBusKeyboardEventClock> open();
-
     IBusKeyboardEventClock();
     ~IBusKeyboardEventClock() override;
     IBusKeyboardEventClock(const IBusKeyboardEventClock&) = delete;
     IBusKeyboardEventClock& operator=(const IBusKeyboardEventClock&) = delete;
 
     // Seconds since the last event of that type, or since watching began
-    // while none has come.
+    // while none has come; NaN while no daemon is connected.
     double secondsSinceLastEvent(platform::KeyboardEventType type) override;
 
     bool isIBusRunning() const { return connection_.isConnected(); }

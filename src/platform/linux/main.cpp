@@ -1,23 +1,28 @@
 // The Linux agent: assembles the desktop backends into the platform and runs
 // the application. It needs a session bus (tray, input methods), without
-// which it says so and exits. Keyboard activity comes from the fcitx5 addon
-// and, on an X11 session, from the X server; with neither it still runs but
+// which it says so and exits. Keyboard activity comes from the fcitx5 addon,
+// from IBus and, on an X11 session, from the X server; with neither it still runs but
 // never switches by itself, and says once what to install.
 #include "app/LullswitchApp.h"
 #include "platform/Platform.h"
-#include "platform/linux/Fcitx5InputSources.h"
+#include "platform/linux/DesktopAlert.h"
 #include "platform/linux/Fcitx5KeyTimeClock.h"
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GLibRegistrations.h"
+#include "platform/linux/IBusKeyboardEventClock.h"
+#include "platform/linux/InputMethodFramework.h"
 #include "platform/linux/KeyFileUserDefaults.h"
 #include "platform/linux/LinuxApplication.h"
 #include "platform/linux/LinuxStatusBar.h"
 #include "platform/linux/MergedKeyboardEventClock.h"
 #include "platform/linux/X11KeyboardEventClock.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -70,6 +75,21 @@ void tellWhenKeyboardUnseen(lullswitch::linux_backend::MergedKeyboardEventClock&
         stderr);
 }
 
+// Where GLib would find the session bus by itself. Without either, it would
+// autolaunch dbus-launch and a bus daemon that no desktop program is on and
+// that outlives the agent; that is never wanted, so there is no bus.
+bool hasSessionBusAddress()
+{
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address)
+        return true;
+    const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtimeDirectory || !*runtimeDirectory)
+        return false;
+    struct stat status;
+    return ::stat((std::string(runtimeDirectory) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
 } // namespace
 
 int main()
@@ -77,7 +97,8 @@ int main()
     using namespace lullswitch::linux_backend;
 
     GErrorPtr error;
-    GObjectPtr<GDBusConnection> sessionBus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, ErrorOut(error)));
+    GObjectPtr<GDBusConnection> sessionBus(
+        hasSessionBusAddress() ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, ErrorOut(error)) : nullptr);
     if (!sessionBus) {
         std::fprintf(stderr,
             "lullswitch: cannot connect to the D-Bus session bus (%s); start it inside a desktop session, or set "
@@ -97,12 +118,18 @@ int main()
     auto x11KeyEvents = isX11Session() ? X11KeyboardEventClock::open() : nullptr;
     if (x11KeyEvents)
         keyboardEventClock.addSource(*x11KeyEvents);
+    IBusKeyboardEventClock ibusKeyEvents;
+    keyboardEventClock.addSource(ibusKeyEvents);
     const auto unseenCheck
         = ScheduledCall::after(sourceGraceMs, [&keyboardEventClock] { tellWhenKeyboardUnseen(keyboardEventClock); });
 
-    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath());
+    // Said once per cause, where the user looks: the terminal and the desktop.
+    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath(), [&](const std::string& message) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        DesktopAlert::notify(sessionBus.get(), "設定を保存できません", message);
+    });
     GLibMainLoop mainLoop;
-    Fcitx5InputSources inputSources(sessionBus.get());
+    InputMethodFramework inputSources(sessionBus.get());
     LinuxStatusBar statusBar(sessionBus.get());
     LinuxApplication application(sessionBus.get());
 

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace {
 
@@ -44,9 +45,14 @@ bool becomeTheOnlyInstance(GDBusConnection* bus)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     using namespace lullswitch::linux_backend;
+
+    if (argc > 1 && std::string_view(argv[1]) == "--version") {
+        std::puts("lullswitch " LULLSWITCH_VERSION);
+        return EXIT_SUCCESS;
+    }
 
     auto keyboardEventClock = X11KeyboardEventClock::open();
     if (!keyboardEventClock) {

@@ -9,8 +9,8 @@
 //
 //   lullswitch_agent_bench [--idle-seconds=60] [--trials=20]
 #include "AgentProcess.h"
+#include "SessionSupport.h"
 #include "TestTrayHost.h"
-#include "session/SessionSupport.h"
 
 #include <algorithm>
 #include <csignal>

@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxStatusBar.h"
 
-#include "platform/MenuTree.h"
+#include "platform/common/MenuTree.h"
 #include "platform/linux/DBusMenuExporter.h"
 #include "platform/linux/StatusNotifierItem.h"
 #include "platform/linux/TrayMenuItem.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MenuTree.h"
+#include "platform/common/MenuTree.h"
 
 namespace lullswitch::linux_backend {
 

@@ -4,22 +4,22 @@
 
 #include <memory>
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 // NSApplication, its windows and its alerts. `run` never returns: AppKit ends
 // the process from `terminate:` once applicationWillTerminate has run.
-class MacApplication final : public Application {
+class MacApplication final : public platform::Application {
 public:
     MacApplication();
     ~MacApplication() override;
     MacApplication(const MacApplication&) = delete;
     MacApplication& operator=(const MacApplication&) = delete;
 
-    void setActivationPolicy(ActivationPolicy policy) override;
-    std::vector<std::shared_ptr<Window>> windows() override;
+    void setActivationPolicy(platform::ActivationPolicy policy) override;
+    std::vector<std::shared_ptr<platform::Window>> windows() override;
     void terminate() override;
-    std::unique_ptr<Alert> createAlert() override;
-    void run(ApplicationDelegate& delegate) override;
+    std::unique_ptr<platform::Alert> createAlert() override;
+    void run(platform::ApplicationDelegate& delegate) override;
 
 private:
     // The Objective-C objects the application keeps: the delegate adapter
@@ -28,4 +28,4 @@ private:
     std::unique_ptr<Retained> retained_;
 };
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

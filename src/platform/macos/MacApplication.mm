@@ -44,7 +44,7 @@ using lullswitch::platform::ApplicationDelegate;
 namespace {
 
 using namespace lullswitch::platform;
-using namespace lullswitch::platform::macos;
+using namespace lullswitch::macos_backend;
 
 class MacWindow final : public Window {
 public:
@@ -112,7 +112,7 @@ dispatch_source_t makeSignalSource(int signalNumber, dispatch_block_t handler)
 
 } // namespace
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 struct MacApplication::Retained {
     LullswitchApplicationDelegateAdapter *delegateAdapter = nil;
@@ -167,4 +167,4 @@ void MacApplication::run(ApplicationDelegate &delegate)
     [application run];
 }
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

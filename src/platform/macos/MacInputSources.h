@@ -2,17 +2,17 @@
 
 #include "platform/InputSourceServices.h"
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 // Text Input Sources of the Carbon framework. A handle is a TISInputSourceRef
 // that this object retains and releases.
-class MacInputSources final : public InputSourceServices {
+class MacInputSources final : public platform::InputSourceServices {
 public:
-    InputSourceRef copyCurrentKeyboardInputSource() override;
-    std::optional<std::vector<InputSourceRef>> createEnabledInputSourceList() override;
-    std::optional<std::string> identifier(const InputSourceRef& source) override;
-    std::optional<bool> flag(const InputSourceRef& source, InputSourceFlag flag) override;
-    std::int32_t select(const InputSourceRef& source) override;
+    platform::InputSourceRef copyCurrentKeyboardInputSource() override;
+    std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override;
+    std::optional<std::string> identifier(const platform::InputSourceRef& source) override;
+    std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
+    std::int32_t select(const platform::InputSourceRef& source) override;
     const InputSourceIdentifiers& identifiers() const override;
 
 protected:
@@ -20,4 +20,4 @@ protected:
     void release(void* handle) override;
 };
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

@@ -36,7 +36,7 @@ CFTypeRef property(const InputSourceRef &source, CFStringRef key, CFTypeID expec
 
 } // namespace
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 InputSourceRef MacInputSources::copyCurrentKeyboardInputSource()
 {
@@ -100,4 +100,4 @@ void MacInputSources::retain(void *handle) { CFRetain(handle); }
 
 void MacInputSources::release(void *handle) { CFRelease(handle); }
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

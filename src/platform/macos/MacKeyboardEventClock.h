@@ -2,13 +2,13 @@
 
 #include "platform/KeyboardEventClock.h"
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 // CoreGraphics' per-type idle readings of the HID system state: elapsed times
 // only, so no accessibility permission is needed and no key is seen.
-class MacKeyboardEventClock final : public KeyboardEventClock {
+class MacKeyboardEventClock final : public platform::KeyboardEventClock {
 public:
-    double secondsSinceLastEvent(KeyboardEventType type) override;
+    double secondsSinceLastEvent(platform::KeyboardEventType type) override;
 };
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

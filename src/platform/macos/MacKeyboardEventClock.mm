@@ -4,19 +4,19 @@
 
 #include <limits>
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
-double MacKeyboardEventClock::secondsSinceLastEvent(KeyboardEventType type)
+double MacKeyboardEventClock::secondsSinceLastEvent(platform::KeyboardEventType type)
 {
     CGEventType eventType;
     switch (type) {
-    case KeyboardEventType::keyDown:
+    case platform::KeyboardEventType::keyDown:
         eventType = kCGEventKeyDown;
         break;
-    case KeyboardEventType::keyUp:
+    case platform::KeyboardEventType::keyUp:
         eventType = kCGEventKeyUp;
         break;
-    case KeyboardEventType::flagsChanged:
+    case platform::KeyboardEventType::flagsChanged:
         eventType = kCGEventFlagsChanged;
         break;
     default:
@@ -26,4 +26,4 @@ double MacKeyboardEventClock::secondsSinceLastEvent(KeyboardEventType type)
     return CGEventSourceSecondsSinceLastEventType(kCGEventSourceStateHIDSystemState, eventType);
 }
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

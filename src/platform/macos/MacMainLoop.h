@@ -2,12 +2,13 @@
 
 #include "platform/MainLoop.h"
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 // Repeating timers as GCD timer sources on the main queue.
-class MacMainLoop final : public MainLoop {
+class MacMainLoop final : public platform::MainLoop {
 public:
-    [[nodiscard]] TimerHandle scheduleRepeating(double intervalSeconds, std::function<void()> handler) override;
+    [[nodiscard]] platform::TimerHandle scheduleRepeating(
+        double intervalSeconds, std::function<void()> handler) override;
 };
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

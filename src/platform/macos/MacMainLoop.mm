@@ -55,11 +55,11 @@ private:
 
 } // namespace
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 TimerHandle MacMainLoop::scheduleRepeating(double intervalSeconds, std::function<void()> handler)
 {
     return std::make_unique<GCDRepeatingTimer>(intervalSeconds, std::move(handler));
 }
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

@@ -131,7 +131,7 @@ std::shared_ptr<MenuItem> linkedWrapper(id sender)
 
 @end
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 // One Objective-C face per C++ target, kept while the status bar or any of
 // its items lives.
@@ -147,12 +147,12 @@ struct MacStatusBar::Targets {
     std::unordered_map<MenuTarget *, LullswitchStatusMenuController *> objects;
 };
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend
 
 namespace {
 
 using namespace lullswitch::platform;
-using namespace lullswitch::platform::macos;
+using namespace lullswitch::macos_backend;
 
 SEL selectorFor(MenuAction action)
 {
@@ -279,7 +279,7 @@ private:
 
 } // namespace
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 MacStatusBar::MacStatusBar()
     : targets_(std::make_shared<Targets>())
@@ -312,4 +312,4 @@ std::shared_ptr<MenuItem> MacStatusBar::createSeparatorItem()
     return std::make_shared<MacMenuItem>([NSMenuItem separatorItem], targets_);
 }
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

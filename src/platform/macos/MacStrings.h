@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 // Never nil: AppKit setters taking text reject nil, and the core's texts are
 // valid UTF-8, so the empty fallback is only a guard.
@@ -29,6 +29,6 @@ inline std::optional<std::string> makeStdString(NSString *string)
     return std::string(utf8);
 }
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend
 
 #endif

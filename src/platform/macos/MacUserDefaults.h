@@ -2,16 +2,16 @@
 
 #include "platform/UserDefaults.h"
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
 // The standard user-defaults store of NSUserDefaults. Reports what is stored
 // and its type; the read rules belong to the settings store.
-class MacUserDefaults final : public UserDefaults {
+class MacUserDefaults final : public platform::UserDefaults {
 public:
-    StoredObject object(std::string_view key) override;
+    platform::StoredObject object(std::string_view key) override;
     void setBool(bool value, std::string_view key) override;
     double doubleValue(std::string_view key) override;
     void setDouble(double value, std::string_view key) override;
 };
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

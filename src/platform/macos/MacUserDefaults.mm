@@ -10,25 +10,25 @@ NSUserDefaults *standardDefaults() { return [NSUserDefaults standardUserDefaults
 
 } // namespace
 
-namespace lullswitch::platform::macos {
+namespace lullswitch::macos_backend {
 
-StoredObject MacUserDefaults::object(std::string_view key)
+platform::StoredObject MacUserDefaults::object(std::string_view key)
 {
     id value = [standardDefaults() objectForKey:makeNSString(key)];
     if (!value)
-        return StoredObject::absent();
+        return platform::StoredObject::absent();
     if ([value isKindOfClass:[NSNumber class]]) {
         // Booleans are NSNumbers too; only the CFBoolean singletons are
         // stored booleans.
         if (CFGetTypeID((__bridge CFTypeRef)value) == CFBooleanGetTypeID())
-            return StoredObject(static_cast<bool>([value boolValue]));
-        return StoredObject([value doubleValue]);
+            return platform::StoredObject(static_cast<bool>([value boolValue]));
+        return platform::StoredObject([value doubleValue]);
     }
     if ([value isKindOfClass:[NSString class]]) {
         if (auto text = makeStdString(value))
-            return StoredObject(std::move(*text));
+            return platform::StoredObject(std::move(*text));
     }
-    return StoredObject(StoredObject::Other {});
+    return platform::StoredObject(platform::StoredObject::Other {});
 }
 
 void MacUserDefaults::setBool(bool value, std::string_view key)
@@ -46,4 +46,4 @@ void MacUserDefaults::setDouble(double value, std::string_view key)
     [standardDefaults() setDouble:value forKey:makeNSString(key)];
 }
 
-} // namespace lullswitch::platform::macos
+} // namespace lullswitch::macos_backend

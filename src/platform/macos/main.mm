@@ -20,7 +20,7 @@ int main(int argc, char **argv)
         return EXIT_SUCCESS;
     }
     @autoreleasepool {
-        using namespace lullswitch::platform::macos;
+        using namespace lullswitch::macos_backend;
         MacUserDefaults userDefaults;
         MacKeyboardEventClock keyboardEventClock;
         MacMainLoop mainLoop;

@@ -1,5 +1,6 @@
 // The tray item and its menu, in this process, against the test tray host on
 // the virtual session's bus: what a panel sees and what its clicks do.
+#include "SessionSupport.h"
 #include "TrayTestSupport.h"
 #include "app/AppDelegate.h"
 #include "fakes/FakeApplication.h"
@@ -12,7 +13,6 @@
 #include "platform/linux/DBusMenuExporter.h"
 #include "platform/linux/LinuxStatusBar.h"
 #include "platform/linux/StatusIconPixmaps.h"
-#include "session/SessionSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

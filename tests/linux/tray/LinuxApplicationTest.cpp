@@ -2,8 +2,8 @@
 // launch and termination order, signals through the main loop, and a modal
 // alert that waits for its dialog while the main context keeps running.
 #include "platform/linux/LinuxApplication.h"
+#include "SessionSupport.h"
 #include "platform/linux/GLibRegistrations.h"
-#include "session/SessionSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

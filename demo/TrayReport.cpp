@@ -3,8 +3,8 @@
 // and Japanese input turned back to alphanumeric after a pause in typing.
 // Run by scripts/run when the machine has no desktop of its own.
 #include "AgentProcess.h"
+#include "SessionSupport.h"
 #include "TestTrayHost.h"
-#include "session/SessionSupport.h"
 
 #include <cstdio>
 #include <string>

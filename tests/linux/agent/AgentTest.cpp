@@ -2,8 +2,8 @@
 // (watcher and menu client), fcitx5 with keyboard-us and anthy and a focused
 // input context, key presses and pointer motion from xdotool.
 #include "AgentProcess.h"
+#include "SessionSupport.h"
 #include "TestTrayHost.h"
-#include "session/SessionSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

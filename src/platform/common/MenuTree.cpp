@@ -1,4 +1,4 @@
-#include "platform/MenuTree.h"
+#include "platform/common/MenuTree.h"
 
 namespace lullswitch::platform {
 

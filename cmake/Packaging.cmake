@@ -11,8 +11,11 @@ if(APPLE)
     set(CPACK_PACKAGE_NAME Lullswitch)
     set(CPACK_PACKAGE_FILE_NAME Lullswitch-${PROJECT_VERSION})
     set(CPACK_DMG_VOLUME_NAME Lullswitch)
-    # Shown before the image opens, as a licence to agree to: not wanted for MIT.
+    # The image holds the app, a link to /Applications to drag it onto, and
+    # the licence as a file (not as terms to accept before the image opens).
+    set(CPACK_DMG_DISABLE_APPLICATIONS_SYMLINK OFF)
     unset(CPACK_RESOURCE_FILE_LICENSE)
+    install(FILES LICENSE DESTINATION .)
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGE_NAME lullswitch)

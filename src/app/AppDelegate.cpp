@@ -40,6 +40,7 @@ void AppDelegate::applicationDidFinishLaunching()
             std::move(handlers.onSwitchNow), std::move(handlers.onAbout), std::move(handlers.onQuit));
 
     keyboardWatcher_->onIdle = makeIdleCallback(weak_from_this());
+    platform::services().userDefaults.setOnExternalChange(makeExternalChangeCallback(weak_from_this()));
 
     if (SettingsStore::shared().isEnabled())
         keyboardWatcher_->start();
@@ -64,6 +65,23 @@ IdleKeyboardWatcher::IdleCallback AppDelegate::makeIdleCallback(std::weak_ptr<Ap
             return;
         if (self->inputSourceSwitcher_->isJapaneseInputActive())
             self->inputSourceSwitcher_->switchToEisu();
+    };
+}
+
+std::function<void()> AppDelegate::makeExternalChangeCallback(std::weak_ptr<AppDelegate> delegate)
+{
+    return [weakSelf = std::move(delegate)] {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        // As the toggle does. A new delay needs no restart: the watcher reads
+        // it at every tick.
+        if (SettingsStore::shared().isEnabled())
+            self->keyboardWatcher_->start();
+        else
+            self->keyboardWatcher_->stop();
+        if (self->statusMenuController_)
+            self->statusMenuController_->rebuildMenu();
     };
 }
 

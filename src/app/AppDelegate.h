@@ -5,6 +5,7 @@
 #include "menu/StatusMenuController.h"
 #include "platform/Application.h"
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -47,6 +48,9 @@ public:
     };
     static CommandHandlers makeCommandHandlers(std::weak_ptr<AppDelegate> delegate);
     static IdleKeyboardWatcher::IdleCallback makeIdleCallback(std::weak_ptr<AppDelegate> delegate);
+    // What the store's change notice runs: the stored values take effect as
+    // if chosen from the menu.
+    static std::function<void()> makeExternalChangeCallback(std::weak_ptr<AppDelegate> delegate);
 
     InputSourceSwitcher& inputSourceSwitcher() const { return *inputSourceSwitcher_; }
     IdleKeyboardWatcher& keyboardWatcher() const { return *keyboardWatcher_; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -49,6 +50,11 @@ public:
     // 0 when nothing is stored or the stored value has no numeric meaning.
     virtual double doubleValue(std::string_view key) = 0;
     virtual void setDouble(double value, std::string_view key) = 0;
+
+    // Called on the main thread after another program changed the store (a
+    // hand edit, a sync tool), never for this process's own writes. Setting
+    // a handler replaces the previous one.
+    virtual void setOnExternalChange(std::function<void()> handler) = 0;
 };
 
 } // namespace lullswitch::platform

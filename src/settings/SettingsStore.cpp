@@ -2,6 +2,8 @@
 
 #include "platform/Platform.h"
 
+#include <algorithm>
+
 namespace lullswitch {
 
 SettingsStore& SettingsStore::shared()
@@ -45,7 +47,13 @@ double SettingsStore::delaySeconds() const
 {
     const double stored = defaults_.doubleValue(delaySecondsKey);
     // NaN fails the comparison too.
-    return stored > 0.0 ? stored : defaultDelaySeconds;
+    if (!(stored > 0.0))
+        return defaultDelaySeconds;
+    // A hand-written delay outside what the menu can store would stop
+    // switching (too short for the once-per-idle latch to reset between
+    // ticks, or never reached); it reads as the nearest bound and stays
+    // stored as written.
+    return std::clamp(stored, minimumDelaySeconds, maximumDelaySeconds);
 }
 
 void SettingsStore::setDelaySeconds(double seconds)

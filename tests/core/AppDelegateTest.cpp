@@ -178,6 +178,32 @@ TEST_F(AppDelegateTest, ToggleOfAnUnreadableSwitchTurnsItOff)
     EXPECT_FALSE(watcher().isRunning());
 }
 
+// A change made outside the menu takes effect as the same menu choice would.
+TEST_F(AppDelegateTest, ExternalChangesTakeEffectAsMenuChoicesWould)
+{
+    const struct {
+        bool isEnabledAtLaunch;
+        const char* key;
+        StoredObject value;
+        bool isWatching;
+        const char* title;
+        const char* checkedDelay;
+    } cases[] = {
+        { false, "isEnabled", StoredObject(true), true, "戻", "2秒" },
+        { true, "isEnabled", StoredObject(false), false, "休", "2秒" },
+        { true, "delaySeconds", StoredObject(5.0), true, "戻", "5秒" },
+    };
+    for (const auto& c : cases) {
+        platform.userDefaults.put("isEnabled", c.isEnabledAtLaunch);
+        platform.userDefaults.put("delaySeconds", 2.0);
+        launch();
+        platform.userDefaults.putExternally(c.key, c.value);
+        EXPECT_EQ(watcher().isRunning(), c.isWatching) << c.key;
+        EXPECT_EQ(title(), c.title);
+        EXPECT_EQ(platform.statusBar.item(c.checkedDelay).state(), platform::ControlState::on);
+    }
+}
+
 TEST_F(AppDelegateTest, ChosenDelaysAreStoredAndBounded)
 {
     launch();

@@ -19,36 +19,21 @@ protected:
     FakeUserDefaults defaults;
 };
 
-TEST_F(SettingsStoreTest, FirstStartSeedsBothKeys)
+// Seeds what is absent and leaves every stored value as it is.
+TEST_F(SettingsStoreTest, SeedsOnlyTheMissingKeys)
 {
-    SettingsStore store(defaults);
-    EXPECT_EQ(defaults.stored("isEnabled"), StoredObject(true));
-    EXPECT_EQ(defaults.stored("delaySeconds"), StoredObject(2.0));
-    EXPECT_TRUE(store.isEnabled());
-    EXPECT_EQ(store.delaySeconds(), 2.0);
-}
-
-TEST_F(SettingsStoreTest, SeedingLeavesStoredValuesAsTheyAre)
-{
-    const StoredObject::Value cases[] = { false, 0.0, -3.0, std::string("yes"), StoredObject::Other {} };
-    for (const auto& value : cases) {
+    const StoredObject::Value stored[]
+        = { std::monostate {}, false, 0.0, -3.0, std::string("yes"), StoredObject::Other {} };
+    for (const auto& value : stored) {
         FakeUserDefaults store;
         store.put("isEnabled", value);
         store.put("delaySeconds", value);
         SettingsStore settings(store);
-        EXPECT_EQ(store.stored("isEnabled"), StoredObject(value));
-        EXPECT_EQ(store.stored("delaySeconds"), StoredObject(value));
-        EXPECT_EQ(store.writeCount(), 0);
+        const bool isAbsent = std::holds_alternative<std::monostate>(value);
+        EXPECT_EQ(store.stored("isEnabled"), isAbsent ? StoredObject(true) : StoredObject(value));
+        EXPECT_EQ(store.stored("delaySeconds"), isAbsent ? StoredObject(2.0) : StoredObject(value));
+        EXPECT_EQ(store.writeCount(), isAbsent ? 2 : 0);
     }
-}
-
-TEST_F(SettingsStoreTest, SeedsOnlyTheMissingKey)
-{
-    defaults.put("isEnabled", false);
-    SettingsStore store(defaults);
-    EXPECT_EQ(defaults.stored("isEnabled"), StoredObject(false));
-    EXPECT_EQ(defaults.stored("delaySeconds"), StoredObject(2.0));
-    EXPECT_EQ(defaults.writeCount(), 1);
 }
 
 struct EnabledCase {
@@ -78,30 +63,34 @@ TEST_F(SettingsStoreTest, IsEnabledReadRule)
     }
 }
 
-TEST_F(SettingsStoreTest, DelayReadRuleFallsBackOnlyForNonPositive)
+// Read within the bounds a write keeps, so no stored value can stop
+// switching; the stored value itself is left as it is.
+TEST_F(SettingsStoreTest, DelayReadRule)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const struct {
-        StoredObject stored;
-        double expected;
-    } cases[] = {
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::pair<StoredObject, double> cases[] = {
         { StoredObject::absent(), 2.0 },
         { StoredObject(0.0), 2.0 },
         { StoredObject(-3.0), 2.0 },
         { StoredObject(nan), 2.0 },
         { StoredObject(-0.0), 2.0 },
-        { StoredObject(std::string("5")), 2.0 },
-        { StoredObject(45.0), 45.0 },
-        { StoredObject(0.1), 0.1 },
+        { StoredObject("5"), 2.0 },
         { StoredObject(3.0), 3.0 },
-        { StoredObject(std::numeric_limits<double>::infinity()), std::numeric_limits<double>::infinity() },
+        { StoredObject(0.5), 0.5 },
+        { StoredObject(0.001), 0.5 },
+        { StoredObject(1e-320), 0.5 },
+        { StoredObject(30.0), 30.0 },
+        { StoredObject(45.0), 30.0 },
+        { StoredObject(inf), 30.0 },
     };
     SettingsStore store(defaults);
-    for (const auto& c : cases) {
+    for (const auto& [stored, expected] : cases) {
         defaults.reset();
-        if (!c.stored.isAbsent())
-            defaults.put("delaySeconds", c.stored);
-        EXPECT_EQ(store.delaySeconds(), c.expected);
+        if (!stored.isAbsent())
+            defaults.put("delaySeconds", stored);
+        EXPECT_EQ(store.delaySeconds(), expected);
+        EXPECT_EQ(defaults.writeCount(), 0);
     }
 }
 
@@ -125,19 +114,6 @@ TEST_F(SettingsStoreTest, DelayWritesAreBounded)
     for (const auto& c : cases) {
         store.setDelaySeconds(c.written);
         EXPECT_EQ(defaults.stored("delaySeconds"), StoredObject(c.stored)) << c.written;
-    }
-}
-
-TEST_F(SettingsStoreTest, ToggleTwiceRestoresTheStoredValue)
-{
-    for (bool initial : { true, false }) {
-        FakeUserDefaults store;
-        store.put("isEnabled", initial);
-        SettingsStore settings(store);
-        settings.setIsEnabled(!settings.isEnabled());
-        EXPECT_EQ(settings.isEnabled(), !initial);
-        settings.setIsEnabled(!settings.isEnabled());
-        EXPECT_EQ(store.stored("isEnabled"), StoredObject(initial));
     }
 }
 

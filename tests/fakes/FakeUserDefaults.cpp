@@ -43,8 +43,16 @@ platform::StoredObject FakeUserDefaults::stored(std::string_view key) const
     return found == values_.end() ? platform::StoredObject::absent() : found->second;
 }
 
+void FakeUserDefaults::putExternally(std::string_view key, platform::StoredObject value)
+{
+    put(key, std::move(value));
+    if (onExternalChange_)
+        onExternalChange_();
+}
+
 void FakeUserDefaults::reset()
 {
+    onExternalChange_ = nullptr;
     values_.clear();
     reads_.clear();
     writes_ = 0;

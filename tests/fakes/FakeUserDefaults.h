@@ -19,9 +19,11 @@ public:
     void setBool(bool value, std::string_view key) override;
     double doubleValue(std::string_view key) override;
     void setDouble(double value, std::string_view key) override;
+    void setOnExternalChange(std::function<void()> handler) override { onExternalChange_ = std::move(handler); }
 
-    // What another writer does.
+    // What another writer does; `putExternally` also sends the change notice.
     void put(std::string_view key, platform::StoredObject value) { values_[std::string(key)] = std::move(value); }
+    void putExternally(std::string_view key, platform::StoredObject value);
     platform::StoredObject stored(std::string_view key) const;
     void reset();
 
@@ -32,6 +34,7 @@ private:
     std::map<std::string, platform::StoredObject, std::less<>> values_;
     std::map<std::string, int, std::less<>> reads_;
     int writes_ = 0;
+    std::function<void()> onExternalChange_;
 };
 
 } // namespace lullswitch::fakes

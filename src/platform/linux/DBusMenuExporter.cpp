@@ -2,8 +2,12 @@
 
 #include "platform/linux/TrayMenuItem.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cctype>
+#include <memory>
+#include <string_view>
 
 namespace lullswitch::linux_backend {
 
@@ -113,6 +117,24 @@ std::vector<std::string> stringList(GVariant* array)
     return strings;
 }
 
+std::vector<std::int32_t> idList(GVariant* array)
+{
+    gsize count = 0;
+    const auto* ids = static_cast<const std::int32_t*>(g_variant_get_fixed_array(array, &count, sizeof(std::int32_t)));
+    return std::vector<std::int32_t>(ids, ids + count);
+}
+
+void returnUnknownId(GDBusMethodInvocation* invocation, std::int32_t id)
+{
+    g_dbus_method_invocation_return_error(
+        invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "No menu item has the id %d", id);
+}
+
+GVariant* intArray(const std::vector<std::int32_t>& values)
+{
+    return g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, values.data(), values.size(), sizeof(std::int32_t));
+}
+
 platform::MenuTreeMenu* asTreeMenu(const std::shared_ptr<platform::Menu>& menu)
 {
     return dynamic_cast<platform::MenuTreeMenu*>(menu.get());
@@ -207,18 +229,14 @@ platform::MenuTreeItem* DBusMenuExporter::itemForId(std::int32_t id)
     return dynamic_cast<platform::MenuTreeItem*>(found->second.lock().get());
 }
 
-bool DBusMenuExporter::findNode(std::int32_t id, Node& node)
+std::optional<DBusMenuExporter::Node> DBusMenuExporter::findNode(std::int32_t id)
 {
-    refreshIds();
-    if (id == 0) {
-        node = { 0, nullptr, asTreeMenu(root_) };
-        return true;
-    }
+    if (id == 0)
+        return Node { 0, nullptr, asTreeMenu(root_) };
     auto* item = itemForId(id);
     if (!item)
-        return false;
-    node = { id, item, asTreeMenu(item->submenu()) };
-    return true;
+        return std::nullopt;
+    return Node { id, item, asTreeMenu(item->submenu()) };
 }
 
 GVariant* DBusMenuExporter::properties(const Node& node, const std::vector<std::string>& names)
@@ -274,137 +292,183 @@ GVariant* DBusMenuExporter::layout(const Node& node, int depth, const std::vecto
     return g_variant_new("(i@a{sv}av)", node.id, properties(node, names), &children);
 }
 
-bool DBusMenuExporter::click(std::int32_t id)
+bool DBusMenuExporter::addClick(PendingClicks& pending, std::int32_t id)
 {
-    auto* item = itemForId(id);
-    if (!item)
+    if (!itemForId(id))
         return false;
-    std::weak_ptr<platform::MenuItem> weakItem = itemsById_[id];
-    std::erase_if(clicks_, [](const ScheduledCall& call) { return !call.isPending(); });
-    // Each click gets its own idle call, so that a click made while an earlier
-    // action still runs (a modal alert) is carried out too.
-    clicks_.push_back(ScheduledCall::idle(
-        [this, id, weakItem] {
-            auto chosen = weakItem.lock();
-            if (!chosen || itemForId(id) != chosen.get())
-                return;
-            if (auto* treeItem = dynamic_cast<platform::MenuTreeItem*>(chosen.get()))
-                treeItem->choose();
-        },
-        G_PRIORITY_DEFAULT));
+    // Clicks on one item within one call act once.
+    const auto& item = itemsById_[id];
+    for (const auto& [clickedId, clicked] : pending.clicks)
+        if (clickedId == id)
+            return true;
+    pending.clicks.emplace_back(id, item);
     return true;
+}
+
+// Answers the call, reporting clicks whose item a rebuild has dropped since,
+// then carries out the rest. Each call gets its own idle call, so that a
+// click made while an earlier action still runs (a modal alert) is carried
+// out too.
+void DBusMenuExporter::carryOut(PendingClicks& pending)
+{
+    std::vector<std::shared_ptr<platform::MenuItem>> chosen;
+    for (const auto& [id, weakItem] : pending.clicks) {
+        auto item = weakItem.lock();
+        if (item && itemForId(id) == item.get())
+            chosen.push_back(std::move(item));
+        else
+            pending.idErrors.push_back(id);
+    }
+    if (pending.isGroup)
+        g_dbus_method_invocation_return_value(
+            pending.invocation.release(), g_variant_new("(@ai)", intArray(pending.idErrors)));
+    else if (!pending.idErrors.empty())
+        returnUnknownId(pending.invocation.release(), pending.idErrors.front());
+    else
+        g_dbus_method_invocation_return_value(pending.invocation.release(), nullptr);
+    for (const auto& item : chosen)
+        static_cast<platform::MenuTreeItem*>(item.get())->choose();
 }
 
 void DBusMenuExporter::onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self)
 {
-    static_cast<DBusMenuExporter*>(self)->handleMethodCall(method, parameters, invocation);
+    static const std::pair<std::string_view, Method> methods[] = {
+        { "GetLayout", &DBusMenuExporter::getLayout },
+        { "GetGroupProperties", &DBusMenuExporter::getGroupProperties },
+        { "GetProperty", &DBusMenuExporter::getProperty },
+        { "Event", &DBusMenuExporter::event },
+        { "EventGroup", &DBusMenuExporter::eventGroup },
+        { "AboutToShow", &DBusMenuExporter::aboutToShow },
+        { "AboutToShowGroup", &DBusMenuExporter::aboutToShowGroup },
+    };
+    auto* exporter = static_cast<DBusMenuExporter*>(self);
+    for (const auto& [name, handler] : methods) {
+        if (name == method)
+            return (exporter->*handler)(parameters, invocation);
+    }
+    g_dbus_method_invocation_return_error(
+        invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD, "No method %s", method);
 }
 
-void DBusMenuExporter::handleMethodCall(const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation)
+void DBusMenuExporter::getLayout(GVariant* parameters, GDBusMethodInvocation* invocation)
 {
-    const std::string name = method;
-    auto unknownId = [&](std::int32_t id) {
-        g_dbus_method_invocation_return_error(
-            invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "No menu item has the id %d", id);
-    };
-    if (name == "GetLayout") {
-        std::int32_t parentId;
-        std::int32_t depth;
-        GVariant* names;
-        g_variant_get(parameters, "(ii@as)", &parentId, &depth, &names);
-        const auto propertyNames = stringList(names);
-        g_variant_unref(names);
-        Node node;
-        if (!findNode(parentId, node))
-            return unknownId(parentId);
-        g_dbus_method_invocation_return_value(
-            invocation, g_variant_new("(u@(ia{sv}av))", revision_, layout(node, depth, propertyNames)));
-    } else if (name == "GetGroupProperties") {
-        GVariant* ids;
-        GVariant* names;
-        g_variant_get(parameters, "(@ai@as)", &ids, &names);
-        const auto propertyNames = stringList(names);
-        refreshIds();
-        std::vector<std::int32_t> wantedIds;
-        for (gsize i = 0, n = g_variant_n_children(ids); i < n; ++i) {
-            std::int32_t id;
-            g_variant_get_child(ids, i, "i", &id);
-            wantedIds.push_back(id);
-        }
-        g_variant_unref(ids);
-        g_variant_unref(names);
-        if (wantedIds.empty()) {
-            wantedIds.push_back(0);
-            for (const auto& entry : itemsById_)
-                wantedIds.push_back(entry.first);
-        }
-        GVariantBuilder result;
-        g_variant_builder_init(&result, G_VARIANT_TYPE("a(ia{sv})"));
-        for (std::int32_t id : wantedIds) {
-            Node node;
-            if (findNode(id, node))
-                g_variant_builder_add(&result, "(i@a{sv})", id, properties(node, propertyNames));
-        }
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(a(ia{sv}))", &result));
-    } else if (name == "GetProperty") {
-        std::int32_t id;
-        const gchar* property;
-        g_variant_get(parameters, "(i&s)", &id, &property);
-        Node node;
-        if (!findNode(id, node))
-            return unknownId(id);
-        auto values = takeVariant(properties(node, { property }));
-        GVariant* value = g_variant_lookup_value(values.get(), property, nullptr);
-        if (!value) {
-            g_dbus_method_invocation_return_error(
-                invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "Menu item %d has no property %s", id, property);
-            return;
-        }
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(v)", value));
-        g_variant_unref(value);
-    } else if (name == "Event") {
-        std::int32_t id;
-        const gchar* eventId;
-        g_variant_get(parameters, "(i&svu)", &id, &eventId, nullptr, nullptr);
-        if (std::string(eventId) == "clicked" ? !click(id) : !itemForId(id) && id != 0)
-            return unknownId(id);
-        g_dbus_method_invocation_return_value(invocation, nullptr);
-    } else if (name == "EventGroup") {
-        GVariantIter* events;
-        g_variant_get(parameters, "(a(isvu))", &events);
-        GVariantBuilder errors;
-        g_variant_builder_init(&errors, G_VARIANT_TYPE("ai"));
-        std::int32_t id;
-        const gchar* eventId;
-        while (g_variant_iter_loop(events, "(i&svu)", &id, &eventId, nullptr, nullptr)) {
-            const bool known = std::string(eventId) == "clicked" ? click(id) : (id == 0 || itemForId(id));
-            if (!known)
-                g_variant_builder_add(&errors, "i", id);
-        }
-        g_variant_iter_free(events);
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(ai)", &errors));
-    } else if (name == "AboutToShow") {
-        // The menu is redrawn when settings change, never when it opens.
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", FALSE));
-    } else if (name == "AboutToShowGroup") {
-        GVariant* ids;
-        g_variant_get(parameters, "(@ai)", &ids);
-        GVariantBuilder errors;
-        g_variant_builder_init(&errors, G_VARIANT_TYPE("ai"));
-        for (gsize i = 0, n = g_variant_n_children(ids); i < n; ++i) {
-            std::int32_t id;
-            g_variant_get_child(ids, i, "i", &id);
-            if (id != 0 && !itemForId(id))
-                g_variant_builder_add(&errors, "i", id);
-        }
-        g_variant_unref(ids);
-        g_dbus_method_invocation_return_value(
-            invocation, g_variant_new("(@aiai)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0), &errors));
-    } else {
-        g_dbus_method_invocation_return_error(
-            invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD, "No method %s", method);
+    std::int32_t parentId;
+    std::int32_t depth;
+    g_variant_get_child(parameters, 0, "i", &parentId);
+    g_variant_get_child(parameters, 1, "i", &depth);
+    GVariantPtr names(g_variant_get_child_value(parameters, 2));
+    const auto node = findNode(parentId);
+    if (!node)
+        return returnUnknownId(invocation, parentId);
+    g_dbus_method_invocation_return_value(
+        invocation, g_variant_new("(u@(ia{sv}av))", revision_, layout(*node, depth, stringList(names.get()))));
+}
+
+void DBusMenuExporter::getGroupProperties(GVariant* parameters, GDBusMethodInvocation* invocation)
+{
+    GVariantPtr ids(g_variant_get_child_value(parameters, 0));
+    GVariantPtr names(g_variant_get_child_value(parameters, 1));
+    const auto propertyNames = stringList(names.get());
+    auto wantedIds = idList(ids.get());
+    refreshIds();
+    // None named: every item, the root first.
+    if (wantedIds.empty()) {
+        wantedIds.push_back(0);
+        for (const auto& entry : itemsById_)
+            wantedIds.push_back(entry.first);
     }
+    GVariantBuilder result;
+    g_variant_builder_init(&result, G_VARIANT_TYPE("a(ia{sv})"));
+    for (std::int32_t id : wantedIds) {
+        if (const auto node = findNode(id))
+            g_variant_builder_add(&result, "(i@a{sv})", id, properties(*node, propertyNames));
+    }
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(a(ia{sv}))", &result));
+}
+
+void DBusMenuExporter::getProperty(GVariant* parameters, GDBusMethodInvocation* invocation)
+{
+    std::int32_t id;
+    const gchar* property;
+    g_variant_get(parameters, "(i&s)", &id, &property);
+    const auto node = findNode(id);
+    if (!node)
+        return returnUnknownId(invocation, id);
+    auto values = takeVariant(properties(*node, { property }));
+    GVariantPtr value(g_variant_lookup_value(values.get(), property, nullptr));
+    if (!value)
+        return g_dbus_method_invocation_return_error(
+            invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "Menu item %d has no property %s", id, property);
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(@v)", g_variant_new_variant(value.get())));
+}
+
+void DBusMenuExporter::event(GVariant* parameters, GDBusMethodInvocation* invocation)
+{
+    std::int32_t id;
+    const gchar* eventId;
+    g_variant_get(parameters, "(i&svu)", &id, &eventId, nullptr, nullptr);
+    if (std::string_view(eventId) != "clicked") {
+        if (!findNode(id))
+            return returnUnknownId(invocation, id);
+        return g_dbus_method_invocation_return_value(invocation, nullptr);
+    }
+    auto pending = std::make_shared<PendingClicks>();
+    if (!addClick(*pending, id))
+        return returnUnknownId(invocation, id);
+    pending->invocation.reset(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)));
+    pending->isGroup = false;
+    std::erase_if(clicks_, [](const ScheduledCall& call) { return !call.isPending(); });
+    clicks_.push_back(ScheduledCall::idle([this, pending] { carryOut(*pending); }, G_PRIORITY_DEFAULT));
+}
+
+void DBusMenuExporter::eventGroup(GVariant* parameters, GDBusMethodInvocation* invocation)
+{
+    GVariantPtr events(g_variant_get_child_value(parameters, 0));
+    const gsize count = g_variant_n_children(events.get());
+    if (count > maximumGroupEvents) {
+        g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_LIMITS_EXCEEDED,
+            "%zu events in one group; at most %zu are taken", static_cast<std::size_t>(count), maximumGroupEvents);
+        // Once the message is freed, give the memory its reading took back to
+        // the system rather than keep it for good.
+        if (!trim_.isPending())
+            trim_ = ScheduledCall::idle([] { malloc_trim(0); });
+        return;
+    }
+    auto pending = std::make_shared<PendingClicks>();
+    pending->isGroup = true;
+    for (gsize i = 0; i < count; ++i) {
+        std::int32_t id;
+        const gchar* eventId;
+        g_variant_get_child(events.get(), i, "(i&svu)", &id, &eventId, nullptr, nullptr);
+        const bool isKnown = std::string_view(eventId) == "clicked" ? addClick(*pending, id) : findNode(id).has_value();
+        if (!isKnown)
+            pending->idErrors.push_back(id);
+    }
+    pending->invocation.reset(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)));
+    std::erase_if(clicks_, [](const ScheduledCall& call) { return !call.isPending(); });
+    clicks_.push_back(ScheduledCall::idle([this, pending] { carryOut(*pending); }, G_PRIORITY_DEFAULT));
+}
+
+// The menu is redrawn when settings change, never when it opens.
+void DBusMenuExporter::aboutToShow(GVariant* parameters, GDBusMethodInvocation* invocation)
+{
+    std::int32_t id;
+    g_variant_get(parameters, "(i)", &id);
+    if (!findNode(id))
+        return returnUnknownId(invocation, id);
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", FALSE));
+}
+
+void DBusMenuExporter::aboutToShowGroup(GVariant* parameters, GDBusMethodInvocation* invocation)
+{
+    GVariantPtr ids(g_variant_get_child_value(parameters, 0));
+    std::vector<std::int32_t> errors;
+    for (std::int32_t id : idList(ids.get())) {
+        if (!findNode(id))
+            errors.push_back(id);
+    }
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(@ai@ai)", intArray({}), intArray(errors)));
 }
 
 GVariant* DBusMenuExporter::onGetProperty(

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,6 +22,8 @@ namespace lullswitch::linux_backend {
 class DBusMenuExporter {
 public:
     static constexpr std::uint32_t protocolVersion = 3;
+    // More events than a person could make in one group are refused whole.
+    static constexpr std::size_t maximumGroupEvents = 64;
 
     DBusMenuExporter(GDBusConnection* connection, std::string objectPath);
     DBusMenuExporter(const DBusMenuExporter&) = delete;
@@ -44,19 +47,37 @@ private:
         platform::MenuTreeItem* item; // null for the root
         platform::MenuTreeMenu* submenu;
     };
+    // The clicks of one Event or EventGroup call, answered once the idle call
+    // has checked that their items are still in the menu.
+    struct PendingClicks {
+        GObjectPtr<GDBusMethodInvocation> invocation;
+        bool isGroup;
+        std::vector<std::pair<std::int32_t, std::weak_ptr<platform::MenuItem>>> clicks;
+        std::vector<std::int32_t> idErrors;
+    };
+    using Method = void (DBusMenuExporter::*)(GVariant* parameters, GDBusMethodInvocation* invocation);
 
     static void onMethodCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
     static GVariant* onGetProperty(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* property, GError** error, gpointer self);
-    void handleMethodCall(const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation);
+
+    void getLayout(GVariant* parameters, GDBusMethodInvocation* invocation);
+    void getGroupProperties(GVariant* parameters, GDBusMethodInvocation* invocation);
+    void getProperty(GVariant* parameters, GDBusMethodInvocation* invocation);
+    void event(GVariant* parameters, GDBusMethodInvocation* invocation);
+    void eventGroup(GVariant* parameters, GDBusMethodInvocation* invocation);
+    void aboutToShow(GVariant* parameters, GDBusMethodInvocation* invocation);
+    void aboutToShowGroup(GVariant* parameters, GDBusMethodInvocation* invocation);
 
     void refreshIds();
-    bool findNode(std::int32_t id, Node& node);
+    // The node a host knows by `id` (0 is the root); nothing when no item has it.
+    std::optional<Node> findNode(std::int32_t id);
     GVariant* layout(const Node& node, int depth, const std::vector<std::string>& names);
     GVariant* properties(const Node& node, const std::vector<std::string>& names);
-    // Returns false when the id names no item.
-    bool click(std::int32_t id);
+    // Adds a click on `id` to `pending` once; false when the id names no item.
+    bool addClick(PendingClicks& pending, std::int32_t id);
+    void carryOut(PendingClicks& pending);
     void emitLayoutUpdated();
 
     GObjectPtr<GDBusConnection> connection_;
@@ -70,6 +91,7 @@ private:
     bool idsAreStale_ = true;
     ScheduledCall layoutUpdate_;
     std::vector<ScheduledCall> clicks_;
+    ScheduledCall trim_;
     ObjectRegistration registration_;
 };
 

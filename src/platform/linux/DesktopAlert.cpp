@@ -104,6 +104,14 @@ bool DesktopAlert::startDialog(const std::vector<std::string>& argv)
 
 // Without a dialog program: a notification that stays until it is closed or
 // its button is pressed.
+void DesktopAlert::notify(GDBusConnection* sessionBus, const std::string& summary, const std::string& body)
+{
+    g_dbus_connection_call(sessionBus, notificationsName, notificationsPath, notificationsName, "Notify",
+        g_variant_new(
+            "(susssasa{sv}i)", "Lullswitch", 0u, "dialog-warning", summary.c_str(), body.c_str(), nullptr, nullptr, -1),
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
+}
+
 bool DesktopAlert::startNotification()
 {
     if (!sessionBus_)

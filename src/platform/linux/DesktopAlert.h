@@ -39,6 +39,9 @@ public:
     void addButtonWithTitle(std::string_view title) override { buttons_.emplace_back(title); }
     long runModal() override;
 
+    // A desktop notification that asks nothing and is not waited for.
+    static void notify(GDBusConnection* sessionBus, const std::string& summary, const std::string& body);
+
     // The dialog program's argument vector, found on PATH; none when neither
     // zenity nor kdialog is installed.
     std::optional<std::vector<std::string>> dialogCommand() const;

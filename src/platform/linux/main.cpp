@@ -1,24 +1,31 @@
 // The Linux agent: assembles the desktop backends into the platform and runs
-// the application. It needs an X display (keyboard idle time) and a session
-// bus (tray, input methods); without either it cannot work at all, so it says
-// what is missing and exits with a status of its own for each.
+// the application. It needs a session bus (tray, input methods), without
+// which it says so and exits. Keyboard activity comes from the fcitx5 addon
+// and, on an X11 session, from the X server; with neither it still runs but
+// never switches by itself, and says once what to install.
 #include "app/LullswitchApp.h"
 #include "platform/Platform.h"
+#include "platform/linux/DesktopAlert.h"
 #include "platform/linux/Fcitx5InputSources.h"
+#include "platform/linux/Fcitx5KeyTimeClock.h"
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibMainLoop.h"
+#include "platform/linux/GLibRegistrations.h"
 #include "platform/linux/KeyFileUserDefaults.h"
 #include "platform/linux/LinuxApplication.h"
 #include "platform/linux/LinuxStatusBar.h"
+#include "platform/linux/MergedKeyboardEventClock.h"
 #include "platform/linux/X11KeyboardEventClock.h"
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {
 
-constexpr int exitNoDisplay = 3;
 constexpr int exitNoSessionBus = 4;
 
 // Owned for the life of the process, so a second start (autostart plus a
@@ -43,6 +50,45 @@ bool becomeTheOnlyInstance(GDBusConnection* bus)
     return result == primaryOwner || result == alreadyOwner;
 }
 
+// An X11 session: there, X sees every key. Under Wayland the X server
+// (XWayland) sees only keys typed into X windows, so it cannot tell idleness.
+bool isX11Session()
+{
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return display && *display && !(wayland && *wayland) && !(type && std::string_view(type) == "wayland");
+}
+
+// How long after start the fcitx5 addon or the X server must be seen, before
+// saying that the agent cannot see the keyboard (fcitx5 may start after it).
+constexpr unsigned sourceGraceMs = 10'000;
+
+void tellWhenKeyboardUnseen(lullswitch::linux_backend::MergedKeyboardEventClock& clock)
+{
+    if (clock.hasReadings())
+        return;
+    std::fputs("lullswitch: cannot see keyboard activity in this session, so it will not switch by itself. Install "
+               "its fcitx5 addon (the lullswitch package, or scripts/install-user for this user only), then restart "
+               "fcitx5 to load it: fcitx5 -rd\n",
+        stderr);
+}
+
+// Where GLib would find the session bus by itself. Without either, it would
+// autolaunch dbus-launch and a bus daemon that no desktop program is on and
+// that outlives the agent; that is never wanted, so there is no bus.
+bool hasSessionBusAddress()
+{
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address)
+        return true;
+    const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtimeDirectory || !*runtimeDirectory)
+        return false;
+    struct stat status;
+    return ::stat((std::string(runtimeDirectory) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -54,23 +100,9 @@ int main(int argc, char** argv)
         return EXIT_SUCCESS;
     }
 
-    auto keyboardEventClock = X11KeyboardEventClock::open();
-    if (!keyboardEventClock) {
-        const char* display = std::getenv("DISPLAY");
-        if (!display || !*display)
-            std::fputs("lullswitch: DISPLAY is not set; start it inside an X11 desktop session, or set DISPLAY "
-                       "(for example DISPLAY=:0)\n",
-                stderr);
-        else
-            std::fprintf(stderr,
-                "lullswitch: cannot open the X display \"%s\"; check that the X server runs and that this user "
-                "may connect to it (xhost, XAUTHORITY)\n",
-                display);
-        return exitNoDisplay;
-    }
-
     GError* rawError = nullptr;
-    GObjectPtr<GDBusConnection> sessionBus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+    GObjectPtr<GDBusConnection> sessionBus(
+        hasSessionBusAddress() ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError) : nullptr);
     GErrorPtr error(rawError);
     if (!sessionBus) {
         std::fprintf(stderr,
@@ -85,7 +117,20 @@ int main(int argc, char** argv)
         return EXIT_SUCCESS;
     }
 
-    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath());
+    MergedKeyboardEventClock keyboardEventClock;
+    Fcitx5KeyTimeClock fcitxKeyTime(sessionBus.get());
+    keyboardEventClock.addSource(fcitxKeyTime);
+    auto x11KeyEvents = isX11Session() ? X11KeyboardEventClock::open() : nullptr;
+    if (x11KeyEvents)
+        keyboardEventClock.addSource(*x11KeyEvents);
+    const auto unseenCheck
+        = ScheduledCall::after(sourceGraceMs, [&keyboardEventClock] { tellWhenKeyboardUnseen(keyboardEventClock); });
+
+    // Said once per cause, where the user looks: the terminal and the desktop.
+    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath(), [&](const std::string& message) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        DesktopAlert::notify(sessionBus.get(), "設定を保存できません", message);
+    });
     GLibMainLoop mainLoop;
     Fcitx5InputSources inputSources(sessionBus.get());
     LinuxStatusBar statusBar(sessionBus.get());
@@ -93,7 +138,7 @@ int main(int argc, char** argv)
 
     lullswitch::platform::Platform platform {
         userDefaults,
-        *keyboardEventClock,
+        keyboardEventClock,
         mainLoop,
         inputSources,
         statusBar,

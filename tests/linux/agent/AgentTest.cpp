@@ -416,11 +416,34 @@ TEST_P(AgentStartupTest, SaysWhatIsMissingAndExitsWithItsOwnStatus)
 }
 
 INSTANTIATE_TEST_SUITE_P(Missing, AgentStartupTest,
-    ::testing::Values(StartupCase { "NoDisplayVariable", { { "DISPLAY", std::nullopt } }, 3, "set DISPLAY" },
-        StartupCase { "NoXServer", { { "DISPLAY", ":4242" } }, 3, "cannot open the X display \":4242\"" },
-        StartupCase { "NoSessionBus", { { "DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus" } }, 4,
+    ::testing::Values(StartupCase { "NoSessionBus", { { "DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus" } }, 4,
+                          "cannot connect to the D-Bus session bus" },
+        // No address and no $XDG_RUNTIME_DIR/bus: no bus of its own is started.
+        StartupCase { "NoSessionBusAddress",
+            { { "DBUS_SESSION_BUS_ADDRESS", std::nullopt }, { "XDG_RUNTIME_DIR", "/nonexistent" } }, 4,
             "cannot connect to the D-Bus session bus" }),
     [](const ::testing::TestParamInfo<StartupCase>& param) { return std::string(param.param.name); });
+
+// Hand edits of the preferences file reach the screen as the same menu
+// choices would.
+TEST_F(AgentTest, HandEditsTakeEffect)
+{
+    startAgentWithItem();
+    const struct {
+        const char* contents;
+        const char* title;
+        const char* checkedDelay;
+    } edits[] = {
+        { "[Lullswitch]\nisEnabled=false\ndelaySeconds=5\n", "休", "5秒" },
+        { "[Lullswitch]\nisEnabled=true\ndelaySeconds=1\n", "戻", "1秒" },
+    };
+    for (const auto& edit : edits) {
+        std::ofstream(preferencesPath() + ".new") << edit.contents;
+        ASSERT_EQ(std::rename((preferencesPath() + ".new").c_str(), preferencesPath().c_str()), 0);
+        EXPECT_TRUE(waitUntil([&] { return title() == edit.title; }, 2)) << edit.contents;
+        EXPECT_TRUE(waitUntil([&] { return host->menu().find(edit.checkedDelay).toggleState() == 1; }, 2));
+    }
+}
 
 } // namespace
 } // namespace lullswitch::tray_test

@@ -15,9 +15,6 @@ constexpr const char* watcherXml = R"xml(<node>
   <interface name="org.kde.StatusNotifierWatcher">
     <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
     <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
-    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-    <property name="ProtocolVersion" type="i" access="read"/>
     <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
     <signal name="StatusNotifierItemUnregistered"><arg type="s"/></signal>
     <signal name="StatusNotifierHostRegistered"/>
@@ -78,16 +75,10 @@ MenuEntry parseLayout(GVariant* node)
 
 } // namespace
 
-std::string MenuEntry::type() const
+std::string MenuEntry::text(const char* name, const char* fallback) const
 {
-    auto value = lookup(properties, "type");
-    return value ? g_variant_get_string(value.get(), nullptr) : "standard";
-}
-
-std::string MenuEntry::label() const
-{
-    auto value = lookup(properties, "label");
-    return value ? g_variant_get_string(value.get(), nullptr) : "";
+    auto value = lookup(properties, name);
+    return value ? g_variant_get_string(value.get(), nullptr) : fallback;
 }
 
 bool MenuEntry::isEnabled() const
@@ -96,39 +87,26 @@ bool MenuEntry::isEnabled() const
     return value ? g_variant_get_boolean(value.get()) : true;
 }
 
-std::string MenuEntry::toggleType() const
-{
-    auto value = lookup(properties, "toggle-type");
-    return value ? g_variant_get_string(value.get(), nullptr) : "";
-}
-
 int MenuEntry::toggleState() const
 {
     auto value = lookup(properties, "toggle-state");
     return value ? g_variant_get_int32(value.get()) : -1;
 }
 
-std::string MenuEntry::childrenDisplay() const
-{
-    auto value = lookup(properties, "children-display");
-    return value ? g_variant_get_string(value.get(), nullptr) : "";
-}
-
 std::string MenuEntry::shortcut() const
 {
+    std::string text;
     auto value = lookup(properties, "shortcut");
     if (!value)
-        return "";
-    std::string text;
-    for (gsize i = 0, n = g_variant_n_children(value.get()); i < n; ++i) {
-        GVariantPtr combination(g_variant_get_child_value(value.get(), i));
-        if (i > 0)
-            text += ",";
-        for (gsize k = 0, m = g_variant_n_children(combination.get()); k < m; ++k) {
-            const gchar* key;
-            g_variant_get_child(combination.get(), k, "&s", &key);
-            if (k > 0)
-                text += '+';
+        return text;
+    GVariantIter combinations;
+    GVariantIter* keys;
+    const gchar* key;
+    for (g_variant_iter_init(&combinations, value.get()); g_variant_iter_next(&combinations, "as", &keys);
+         g_variant_iter_free(keys)) {
+        text += text.empty() ? "" : ",";
+        for (bool first = true; g_variant_iter_next(keys, "&s", &key); first = false) {
+            text += first ? "" : "+";
             text += key;
         }
     }
@@ -221,7 +199,7 @@ void TestTrayHost::startWatcherOnHost()
 {
     stopWatcherOnHost();
     watcher_.reset(newSessionConnection());
-    static const GDBusInterfaceVTable vtable = { onWatcherCall, onWatcherProperty, nullptr, {} };
+    static const GDBusInterfaceVTable vtable = { onWatcherCall, nullptr, nullptr, {} };
     watcherObjectId_ = g_dbus_connection_register_object(
         watcher_.get(), watcherPath, watcherInfo_->interfaces[0], &vtable, this, nullptr, nullptr);
     // Object first, then the name: an item that sees the name can register.
@@ -279,23 +257,6 @@ void TestTrayHost::onWatcherCall(GDBusConnection* connection, const gchar* sende
             g_variant_new("(s)", id.c_str()), nullptr);
     }
     g_dbus_method_invocation_return_value(invocation, nullptr);
-}
-
-GVariant* TestTrayHost::onWatcherProperty(
-    GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property, GError**, gpointer self)
-{
-    auto* host = static_cast<TestTrayHost*>(self);
-    const std::string name = property;
-    if (name == "ProtocolVersion")
-        return g_variant_new_int32(0);
-    if (name == "IsStatusNotifierHostRegistered")
-        return g_variant_new_boolean(TRUE);
-    GVariantBuilder builder;
-    g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
-    std::lock_guard lock(host->mutex_);
-    for (const auto& item : host->items_)
-        g_variant_builder_add(&builder, "s", (item.busName + item.objectPath).c_str());
-    return g_variant_builder_end(&builder);
 }
 
 void TestTrayHost::onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* signal,
@@ -383,12 +344,6 @@ GVariantPtr TestTrayHost::itemProperty(const std::string& name) const
     return GVariantPtr(value);
 }
 
-std::string TestTrayHost::menuPath() const
-{
-    auto path = itemProperty("Menu");
-    return g_variant_get_string(path.get(), nullptr);
-}
-
 std::pair<std::uint32_t, MenuEntry> TestTrayHost::layout(
     std::int32_t parentId, std::int32_t depth, const std::vector<std::string>& names) const
 {
@@ -397,7 +352,7 @@ std::pair<std::uint32_t, MenuEntry> TestTrayHost::layout(
     g_variant_builder_init(&wanted, G_VARIANT_TYPE("as"));
     for (const auto& name : names)
         g_variant_builder_add(&wanted, "s", name.c_str());
-    auto reply = call(item.busName, menuPath(), "com.canonical.dbusmenu", "GetLayout",
+    auto reply = call(item.busName, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
         g_variant_new("(iias)", parentId, depth, &wanted), "(u(ia{sv}av))");
     guint32 revision;
     GVariant* node;
@@ -406,62 +361,16 @@ std::pair<std::uint32_t, MenuEntry> TestTrayHost::layout(
     return { revision, parseLayout(node) };
 }
 
-std::vector<std::pair<std::int32_t, std::map<std::string, GVariantPtr>>> TestTrayHost::groupProperties(
-    const std::vector<std::int32_t>& ids, const std::vector<std::string>& names) const
-{
-    const auto item = firstItem();
-    GVariantBuilder idList;
-    g_variant_builder_init(&idList, G_VARIANT_TYPE("ai"));
-    for (auto id : ids)
-        g_variant_builder_add(&idList, "i", id);
-    GVariantBuilder wanted;
-    g_variant_builder_init(&wanted, G_VARIANT_TYPE("as"));
-    for (const auto& name : names)
-        g_variant_builder_add(&wanted, "s", name.c_str());
-    auto reply = call(item.busName, menuPath(), "com.canonical.dbusmenu", "GetGroupProperties",
-        g_variant_new("(aias)", &idList, &wanted), "(a(ia{sv}))");
-    std::vector<std::pair<std::int32_t, std::map<std::string, GVariantPtr>>> result;
-    GVariantPtr list(g_variant_get_child_value(reply.get(), 0));
-    for (gsize i = 0, n = g_variant_n_children(list.get()); i < n; ++i) {
-        std::int32_t id;
-        GVariant* properties;
-        g_variant_get_child(list.get(), i, "(i@a{sv})", &id, &properties);
-        result.emplace_back(id, propertyMap(properties));
-        g_variant_unref(properties);
-    }
-    return result;
-}
-
-GVariantPtr TestTrayHost::menuProperty(std::int32_t id, const std::string& name) const
-{
-    const auto item = firstItem();
-    auto reply = call(item.busName, menuPath(), "com.canonical.dbusmenu", "GetProperty",
-        g_variant_new("(is)", id, name.c_str()), "(v)");
-    GVariant* value;
-    g_variant_get(reply.get(), "(v)", &value);
-    return GVariantPtr(value);
-}
-
 void TestTrayHost::event(std::int32_t id, const std::string& eventId) const
 {
     const auto item = firstItem();
-    call(item.busName, menuPath(), "com.canonical.dbusmenu", "Event",
+    call(item.busName, "/MenuBar", "com.canonical.dbusmenu", "Event",
         g_variant_new("(isvu)", id, eventId.c_str(), g_variant_new_int32(0), 0u), "()");
 }
 
 void TestTrayHost::click(const std::string& label) const
 {
     event(menu().find(label).id);
-}
-
-std::string TestTrayHost::introspectItem() const
-{
-    const auto item = firstItem();
-    auto reply
-        = call(item.busName, item.objectPath, "org.freedesktop.DBus.Introspectable", "Introspect", nullptr, "(s)");
-    const gchar* xml;
-    g_variant_get(reply.get(), "(&s)", &xml);
-    return xml;
 }
 
 } // namespace lullswitch::tray_test

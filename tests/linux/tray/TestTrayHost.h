@@ -25,12 +25,13 @@ struct MenuEntry {
     std::map<std::string, linux_backend::GVariantPtr> properties;
     std::vector<MenuEntry> children;
 
-    std::string type() const; // "standard" or "separator"
-    std::string label() const; // as sent, mnemonics escaped
+    std::string text(const char* name, const char* fallback = "") const;
+    std::string type() const { return text("type", "standard"); } // or "separator"
+    std::string label() const { return text("label"); } // as sent, mnemonics escaped
     bool isEnabled() const;
-    std::string toggleType() const; // "" when none
+    std::string toggleType() const { return text("toggle-type"); }
     int toggleState() const; // -1 when none
-    std::string childrenDisplay() const;
+    std::string childrenDisplay() const { return text("children-display"); }
     // [["Control","q"]] as "Control+q"; several combinations joined by ",".
     std::string shortcut() const;
     bool has(const std::string& property) const { return properties.contains(property); }
@@ -80,17 +81,12 @@ public:
 
     // Calls on the first registered item (or `item`), from the calling thread.
     linux_backend::GVariantPtr itemProperty(const std::string& name) const;
-    std::string menuPath() const;
     std::pair<std::uint32_t, MenuEntry> layout(
         std::int32_t parentId = 0, std::int32_t depth = -1, const std::vector<std::string>& names = {}) const;
     MenuEntry menu() const { return layout().second; }
-    std::vector<std::pair<std::int32_t, std::map<std::string, linux_backend::GVariantPtr>>> groupProperties(
-        const std::vector<std::int32_t>& ids, const std::vector<std::string>& names = {}) const;
-    linux_backend::GVariantPtr menuProperty(std::int32_t id, const std::string& name) const;
     void event(std::int32_t id, const std::string& eventId = "clicked") const;
     // Clicks the entry labelled `label` in the current layout.
     void click(const std::string& label) const;
-    std::string introspectItem() const;
 
     // Any method call on the host's connection; throws TrayError with the
     // D-Bus error's message.
@@ -104,8 +100,6 @@ private:
     void stopWatcherOnHost();
     static void onWatcherCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
-    static GVariant* onWatcherProperty(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
-        const gchar* property, GError** error, gpointer self);
     static void onSignal(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* signal, GVariant* parameters, gpointer self);
     Item firstItem() const;

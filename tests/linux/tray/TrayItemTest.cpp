@@ -2,7 +2,6 @@
 // the virtual session's bus: what a panel sees and what its clicks do.
 #include "SessionSupport.h"
 #include "TrayTestSupport.h"
-#include "app/AppDelegate.h"
 #include "fakes/FakeApplication.h"
 #include "fakes/FakeInputSources.h"
 #include "fakes/FakeKeyboardEventClock.h"
@@ -12,7 +11,6 @@
 #include "platform/Platform.h"
 #include "platform/linux/DBusMenuExporter.h"
 #include "platform/linux/LinuxStatusBar.h"
-#include "platform/linux/StatusIconPixmaps.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -106,7 +104,12 @@ TEST_F(TrayItemTest, RegistersByUniqueNameWithTheItemProperties)
     EXPECT_STREQ(toolTipTitle, "Lullswitch");
     EXPECT_STREQ(toolTipText, "");
     // No Activate: a plain click opens the menu.
-    const auto xml = pump([&] { return host.introspectItem(); });
+    const auto reply = pump([&] {
+        return host.call(
+            item.busName, item.objectPath, "org.freedesktop.DBus.Introspectable", "Introspect", nullptr, "(s)");
+    });
+    const gchar* xml;
+    g_variant_get(reply.get(), "(&s)", &xml);
     EXPECT_THAT(xml, HasSubstr("org.kde.StatusNotifierItem"));
     EXPECT_THAT(xml, Not(HasSubstr("\"Activate\"")));
 }
@@ -161,6 +164,7 @@ TEST_F(TrayItemTest, TitleChangeIsAnnouncedOnceAndOnlyWhenItChanges)
 {
     makeController();
     waitForItem();
+    iterateFor(0.3); // the first title's own announcements arrive first
     const int titles = host.signalCount("NewTitle");
     const int labels = host.signalCount("XAyatanaNewLabel");
 
@@ -179,136 +183,38 @@ TEST_F(TrayItemTest, TitleChangeIsAnnouncedOnceAndOnlyWhenItChanges)
     EXPECT_STREQ(g_variant_get_string(title.get(), nullptr), "休");
 }
 
-struct ExpectedEntry {
-    std::string label;
-    std::string type;
-    bool isEnabled;
-    int toggleState;
-    std::string shortcut;
-    std::string childrenDisplay;
-};
-
-TEST_F(TrayItemTest, LayoutShowsEveryEntryAsTheMenuHasIt)
-{
-    fakes::FakeUserDefaults::standard().setDouble(3.0, "delaySeconds");
-    makeController();
-    waitForItem();
-    const auto [revision, root] = pump([&] { return host.layout(); });
-
-    EXPECT_EQ(root.id, 0);
-    EXPECT_EQ(root.childrenDisplay(), "submenu");
-    const std::vector<ExpectedEntry> expected = {
-        { "Lullswitch", "standard", false, -1, "", "" },
-        { "", "separator", true, -1, "", "" },
-        { "動作中：ON", "standard", true, -1, "", "" },
-        { "待ち時間", "standard", true, -1, "", "submenu" },
-        { "今すぐ英数へ戻す", "standard", true, -1, "", "" },
-        { "", "separator", true, -1, "", "" },
-        { "監視方式：軽量タイマー", "standard", false, -1, "", "" },
-        { "入力内容は記録・送信しません", "standard", false, -1, "", "" },
-        { "このアプリについて", "standard", true, -1, "", "" },
-        { "", "separator", true, -1, "", "" },
-        { "終了", "standard", true, -1, "Control+q", "" },
-    };
-    ASSERT_EQ(root.children.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const auto& entry = root.children[i];
-        SCOPED_TRACE("entry " + std::to_string(i + 1) + " " + expected[i].label);
-        EXPECT_EQ(entry.label(), expected[i].label);
-        EXPECT_EQ(entry.type(), expected[i].type);
-        EXPECT_EQ(entry.isEnabled(), expected[i].isEnabled);
-        EXPECT_EQ(entry.toggleState(), expected[i].toggleState);
-        EXPECT_EQ(entry.shortcut(), expected[i].shortcut);
-        EXPECT_EQ(entry.childrenDisplay(), expected[i].childrenDisplay);
-    }
-    const auto& delayItems = root.children[3].children;
-    ASSERT_EQ(delayItems.size(), 4u);
-    const std::vector<std::pair<std::string, int>> delayEntries
-        = { { "1秒", 0 }, { "2秒", 0 }, { "3秒", 1 }, { "5秒", 0 } };
-    for (std::size_t i = 0; i < delayItems.size(); ++i) {
-        EXPECT_EQ(delayItems[i].label(), delayEntries[i].first);
-        EXPECT_EQ(delayItems[i].toggleType(), "checkmark");
-        EXPECT_EQ(delayItems[i].toggleState(), delayEntries[i].second) << delayItems[i].label();
-        EXPECT_TRUE(delayItems[i].isEnabled());
-    }
-    std::set<std::int32_t> ids;
-    for (const auto& entry : root.children)
-        ids.insert(entry.id);
-    for (const auto& entry : delayItems)
-        ids.insert(entry.id);
-    EXPECT_EQ(ids.size(), 15u) << "ids must be distinct";
-    EXPECT_FALSE(ids.contains(0));
-}
-
+// Ids, depth, parents and property names as GetLayout takes them; what the
+// entries say is the menu controller's concern.
 TEST_F(TrayItemTest, GetLayoutHonoursParentDepthAndPropertyNames)
 {
     makeController();
     waitForItem();
     const auto root = pump([&] { return host.menu(); });
-    const std::int32_t delayParent = root.find("待ち時間").id;
-
-    const auto shallow = pump([&] { return host.layout(0, 0); }).second;
-    EXPECT_TRUE(shallow.children.empty());
-
-    const auto oneLevel = pump([&] { return host.layout(0, 1); }).second;
-    ASSERT_EQ(oneLevel.children.size(), 11u);
-    EXPECT_TRUE(oneLevel.find("待ち時間").children.empty());
-
-    const auto submenu = pump([&] { return host.layout(delayParent, -1); }).second;
-    EXPECT_EQ(submenu.id, delayParent);
-    EXPECT_EQ(submenu.label(), "待ち時間");
-    ASSERT_EQ(submenu.children.size(), 4u);
-    EXPECT_EQ(submenu.children[0].label(), "1秒");
-
-    const auto labelsOnly = pump([&] { return host.layout(0, -1, { "label" }); }).second;
-    const auto& delay = labelsOnly.find("2秒");
-    EXPECT_TRUE(delay.has("label"));
-    EXPECT_FALSE(delay.has("toggle-state"));
-    EXPECT_FALSE(delay.has("enabled"));
-
-    EXPECT_THROW(pump([&] { return host.layout(987654, -1); }), TrayError);
-}
-
-TEST_F(TrayItemTest, PropertiesByGroupAndOneByOne)
-{
-    makeController();
-    waitForItem();
-    const auto root = pump([&] { return host.menu(); });
-    const auto header = root.find("Lullswitch").id;
-    const auto threeSeconds = root.find("3秒").id;
-
-    const auto some = pump([&] { return host.groupProperties({ header, threeSeconds, 987654 }, { "label" }); });
-    ASSERT_EQ(some.size(), 2u) << "an unknown id is left out";
-    EXPECT_EQ(some[0].first, header);
-    EXPECT_EQ(some[0].second.size(), 1u);
-    EXPECT_STREQ(g_variant_get_string(some[1].second.at("label").get(), nullptr), "3秒");
-
-    const auto all = pump([&] { return host.groupProperties({}); });
-    EXPECT_EQ(all.size(), 16u) << "the root and fifteen entries";
-
-    auto enabled = pump([&] { return host.menuProperty(header, "enabled"); });
-    EXPECT_FALSE(g_variant_get_boolean(enabled.get()));
-    EXPECT_THROW(pump([&] { return host.menuProperty(987654, "label"); }), TrayError);
-    EXPECT_THROW(pump([&] { return host.menuProperty(header, "no-such-property"); }), TrayError);
-
-    const auto item = host.items().front();
-    auto menuObjectProperty = [&](const char* name) {
-        return pump([&] {
-            return host.call(item.busName, "/MenuBar", "org.freedesktop.DBus.Properties", "Get",
-                g_variant_new("(ss)", "com.canonical.dbusmenu", name), "(v)");
-        });
+    EXPECT_EQ(root.id, 0);
+    EXPECT_EQ(root.childrenDisplay(), "submenu");
+    std::set<std::int32_t> ids;
+    std::function<void(const MenuEntry&)> collect = [&](const MenuEntry& entry) {
+        for (const auto& child : entry.children) {
+            EXPECT_TRUE(ids.insert(child.id).second) << "id " << child.id << " twice";
+            collect(child);
+        }
     };
-    GVariant* version;
-    g_variant_get(menuObjectProperty("Version").get(), "(v)", &version);
-    EXPECT_EQ(g_variant_get_uint32(version), linux_backend::DBusMenuExporter::protocolVersion);
-    g_variant_unref(version);
-    auto aboutToShow = pump([&] {
-        return host.call(
-            item.busName, "/MenuBar", "com.canonical.dbusmenu", "AboutToShow", g_variant_new("(i)", 0), "(b)");
-    });
-    gboolean needsUpdate = TRUE;
-    g_variant_get(aboutToShow.get(), "(b)", &needsUpdate);
-    EXPECT_FALSE(needsUpdate) << "the menu is redrawn on changes, not on opening";
+    collect(root);
+    EXPECT_FALSE(ids.contains(0));
+    const auto& delay = root.find("待ち時間");
+    EXPECT_EQ(delay.childrenDisplay(), "submenu");
+
+    EXPECT_TRUE(pump([&] { return host.layout(0, 0); }).second.children.empty());
+    const auto oneLevel = pump([&] { return host.layout(0, 1); }).second;
+    EXPECT_EQ(oneLevel.children.size(), root.children.size());
+    EXPECT_TRUE(oneLevel.find("待ち時間").children.empty());
+    const auto submenu = pump([&] { return host.layout(delay.id, -1); }).second;
+    EXPECT_EQ(submenu.id, delay.id);
+    EXPECT_EQ(submenu.children.size(), delay.children.size());
+    const auto labelsOnly = pump([&] { return host.layout(0, -1, { "label" }); }).second;
+    EXPECT_TRUE(labelsOnly.find("2秒").has("label"));
+    EXPECT_FALSE(labelsOnly.find("2秒").has("toggle-state"));
+    EXPECT_THROW(pump([&] { return host.layout(987654, -1); }), TrayError);
 }
 
 TEST_F(TrayItemTest, ClickingADelayCallsItsActionAndOneLayoutUpdateMovesTheCheckMark)
@@ -318,10 +224,7 @@ TEST_F(TrayItemTest, ClickingADelayCallsItsActionAndOneLayoutUpdateMovesTheCheck
     const auto before = pump([&] { return host.layout(); });
     const int updates = host.signalCount("LayoutUpdated");
 
-    pump([&] {
-        host.click("3秒");
-        return 0;
-    });
+    pumpCall([&] { host.click("3秒"); });
     ASSERT_TRUE(iterateUntil([&] { return host.signalCount("LayoutUpdated") > updates; }, 5));
     iterateFor(0.2);
 
@@ -334,31 +237,61 @@ TEST_F(TrayItemTest, ClickingADelayCallsItsActionAndOneLayoutUpdateMovesTheCheck
     EXPECT_EQ(after.second.find("2秒").toggleState(), 0);
 }
 
-// Version 3 of the protocol: events and opening for several entries at once.
-TEST_F(TrayItemTest, GroupMethodsReportUnknownIdsAndCarryOutTheRest)
+// Version 3 of the protocol: unknown ids are errors, in the group forms per
+// id; a group is bounded, and its repeated clicks on one item act once.
+TEST_F(TrayItemTest, CallsOnUnknownIdsAndGroupsAreAnsweredAsTheProtocolSays)
 {
     makeController();
     waitForItem();
     const auto root = pump([&] { return host.menu(); });
+    const auto fiveSeconds = std::to_string(root.find("5秒").id);
+    const auto header = std::to_string(root.find("Lullswitch").id);
+    std::string tooMany = "[";
+    for (std::size_t i = 0; i <= linux_backend::DBusMenuExporter::maximumGroupEvents; ++i)
+        tooMany += "(0, 'hovered', <0>, uint32 0),";
+    tooMany.back() = ']';
+    const std::string click = ", 'clicked', <0>, uint32 0)";
+    const struct {
+        const char* method;
+        std::string parameters;
+        const char* replyType;
+        std::string expected; // the printed reply, or the error's text
+    } cases[] = {
+        { "GetGroupProperties", "([" + header + ", 987654], ['enabled'])", "(a(ia{sv}))",
+            "([(" + header + ", {'enabled': <false>})],)" },
+        { "GetGroupProperties", "(@ai [], ['type'])", "(a(ia{sv}))", "([(0, {}), (" },
+        { "GetProperty", "(" + header + ", 'enabled')", "(v)", "(<false>,)" },
+        { "GetProperty", "(987654, 'label')", "(v)", "No menu item has the id 987654" },
+        { "GetProperty", "(" + header + ", 'no-such-property')", "(v)", "has no property no-such-property" },
+        { "AboutToShow", "(0,)", "(b)", "(false,)" },
+        { "AboutToShow", "(987654,)", "(b)", "No menu item has the id 987654" },
+        { "AboutToShowGroup", "([0, 987654],)", "(aiai)", "([], [987654])" },
+        { "Event", "(987654, 'clicked', <0>, uint32 0)", "()", "No menu item has the id 987654" },
+        { "EventGroup", "([(" + fiveSeconds + click + ", (" + fiveSeconds + click + ", (987654" + click + "],)", "(ai)",
+            "([987654],)" },
+        { "EventGroup", "(" + tooMany + ",)", "(ai)", "at most 64 are taken" },
+    };
     const auto item = host.items().front();
-    GVariantBuilder events;
-    g_variant_builder_init(&events, G_VARIANT_TYPE("a(isvu)"));
-    g_variant_builder_add(&events, "(isvu)", root.find("5秒").id, "clicked", g_variant_new_int32(0), 0u);
-    g_variant_builder_add(&events, "(isvu)", 987654, "clicked", g_variant_new_int32(0), 0u);
-    auto eventErrors = pump([&] {
-        return host.call(item.busName, "/MenuBar", "com.canonical.dbusmenu", "EventGroup",
-            g_variant_new("(a(isvu))", &events), "(ai)");
+    for (const auto& c : cases) {
+        std::string reply;
+        try {
+            auto value = pump([&] {
+                return host.call(item.busName, "/MenuBar", "com.canonical.dbusmenu", c.method,
+                    g_variant_new_parsed(c.parameters.c_str()), c.replyType);
+            });
+            reply = GMallocPtr<gchar>(g_variant_print(value.get(), FALSE)).get();
+        } catch (const TrayError& error) {
+            reply = error.what();
+        }
+        EXPECT_THAT(reply, HasSubstr(c.expected)) << c.method << c.parameters.substr(0, 60);
+    }
+    iterateFor(0.2);
+    EXPECT_THAT(delays, ElementsAre(5.0)) << "two clicks in one group act once";
+    auto version = pump([&] {
+        return host.call(item.busName, "/MenuBar", "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "com.canonical.dbusmenu", "Version"), "(v)");
     });
-    GMallocPtr<gchar> eventText(g_variant_print(eventErrors.get(), FALSE));
-    EXPECT_STREQ(eventText.get(), "([987654],)");
-    EXPECT_TRUE(iterateUntil([&] { return delays == std::vector<double> { 5.0 }; }, 5));
-
-    auto opened = pump([&] {
-        return host.call(item.busName, "/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup",
-            g_variant_new_parsed("([0, 987654],)"), "(aiai)");
-    });
-    GMallocPtr<gchar> openedText(g_variant_print(opened.get(), FALSE));
-    EXPECT_STREQ(openedText.get(), "([], [987654])");
+    EXPECT_STREQ(GMallocPtr<gchar>(g_variant_print(version.get(), FALSE)).get(), "(<uint32 3>,)");
 }
 
 TEST_F(TrayItemTest, ManyChangesInOneIterationBecomeOneLayoutUpdate)
@@ -385,20 +318,13 @@ TEST_F(TrayItemTest, ClickOnAnIdFromAnEarlierLayoutDoesNothing)
     controller->rebuildMenu();
     iterateFor(0.1);
 
-    EXPECT_THROW(pump([&] {
-        host.event(staleId);
-        return 0;
-    }),
-        TrayError);
+    EXPECT_THROW(pumpCall([&] { host.event(staleId); }), TrayError);
     iterateFor(0.1);
     EXPECT_TRUE(delays.empty());
 
     const auto freshId = pump([&] { return host.menu(); }).find("3秒").id;
     EXPECT_NE(freshId, staleId);
-    pump([&] {
-        host.event(freshId);
-        return 0;
-    });
+    pumpCall([&] { host.event(freshId); });
     EXPECT_TRUE(iterateUntil([&] { return delays.size() == 1; }, 5));
 }
 
@@ -409,15 +335,9 @@ TEST_F(TrayItemTest, DisabledAndSeparatorEntriesAndOtherEventsCallNothing)
     const auto root = pump([&] { return host.menu(); });
     for (const auto& entry : root.children) {
         if (entry.isEnabled() && entry.type() != "separator")
-            pump([&] {
-                host.event(entry.id, "hovered");
-                return 0;
-            });
+            pumpCall([&] { host.event(entry.id, "hovered"); });
         else
-            pump([&] {
-                host.event(entry.id);
-                return 0;
-            });
+            pumpCall([&] { host.event(entry.id); });
     }
     iterateFor(0.3);
     EXPECT_EQ(toggles + switches + quits, 0);
@@ -452,42 +372,12 @@ TEST_F(TrayItemTest, ItemAppearsWhenAPanelStartsAndAgainWhenItRestarts)
 
     host.stopWatcher();
     iterateFor(0.2);
+    // A watcher that has its name but does not serve yet refuses at first.
+    host.refuseRegistrations(2);
     host.startWatcher();
     ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 1; }, 5));
     EXPECT_EQ(host.registrationCount(), 2);
-    const auto root = pump([&] { return host.menu(); });
-    EXPECT_EQ(root.children.size(), 11u);
-}
-
-TEST_F(TrayItemTest, RegistrationRefusedByAWatcherStillStartingIsRetried)
-{
-    host.refuseRegistrations(2);
-    makeController();
-    ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 1; }, 5));
-    EXPECT_EQ(host.registrationCount(), 1);
-}
-
-TEST_F(TrayItemTest, ASecondItemRegistersByItsObjectPath)
-{
-    auto first = statusBar.statusItemWithLength(platform::variableStatusItemLength);
-    auto second = statusBar.statusItemWithLength(platform::variableStatusItemLength);
-    first->button()->setTitle("戻");
-    second->button()->setTitle("休");
-    ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 2; }, 5));
-    std::set<std::string> paths;
-    for (const auto& item : host.items()) {
-        EXPECT_EQ(item.busName, g_dbus_connection_get_unique_name(sessionBus()));
-        paths.insert(item.objectPath);
-    }
-    EXPECT_EQ(paths, (std::set<std::string> { "/StatusNotifierItem", "/StatusNotifierItem/2" }));
-    auto menuPath = pump([&] {
-        return host.call(host.items().back().busName, "/StatusNotifierItem/2", "org.freedesktop.DBus.Properties", "Get",
-            g_variant_new("(ss)", "org.kde.StatusNotifierItem", "Menu"), "(v)");
-    });
-    GVariant* path;
-    g_variant_get(menuPath.get(), "(v)", &path);
-    EXPECT_STREQ(g_variant_get_string(path, nullptr), "/MenuBar/2");
-    g_variant_unref(path);
+    EXPECT_NO_THROW(pump([&] { return host.menu(); }));
 }
 
 // Menus made directly through the status bar: what the bar itself decides.
@@ -520,33 +410,6 @@ TEST_F(TrayItemTest, LabelsEscapeUnderscoresAndKeysGetTheDefaultModifier)
         EXPECT_EQ(root.children[i].shortcut(), cases[i].shortcut) << cases[i].title;
         EXPECT_EQ(root.children[i].toggleType(), "") << "no state was ever set";
     }
-}
-
-TEST_F(TrayItemTest, TheWholeDelegateDrivesTheTray)
-{
-    auto delegate = AppDelegate::create();
-    delegate->applicationDidFinishLaunching();
-    waitForItem();
-
-    pump([&] {
-        host.click("動作中：ON");
-        return 0;
-    });
-    ASSERT_TRUE(iterateUntil(
-        [&] {
-            auto title = pump([&] { return host.itemProperty("Title"); });
-            return std::string(g_variant_get_string(title.get(), nullptr)) == "休";
-        },
-        5));
-    EXPECT_EQ(fakes::FakeUserDefaults::standard().stored("isEnabled"), platform::StoredObject(false));
-    EXPECT_NO_THROW(pump([&] { return host.menu(); }).find("停止中：OFF"));
-    EXPECT_EQ(mainLoop.liveTimerCount(), 0) << "the watcher stopped";
-
-    pump([&] {
-        host.click("終了");
-        return 0;
-    });
-    ASSERT_TRUE(iterateUntil([&] { return application.terminateCount() == 1; }, 5));
 }
 
 } // namespace

@@ -20,4 +20,12 @@ template <typename F> auto pump(F&& call) -> decltype(call())
     return result.get();
 }
 
+template <typename F> void pumpCall(F&& call)
+{
+    pump([&] {
+        call();
+        return 0;
+    });
+}
+
 } // namespace lullswitch::tray_test

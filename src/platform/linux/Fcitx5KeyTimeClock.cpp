@@ -1,0 +1,81 @@
+#include "platform/linux/Fcitx5KeyTimeClock.h"
+
+#include <limits>
+
+namespace lullswitch::linux_backend {
+
+namespace {
+
+constexpr const char* fcitxName = "org.fcitx.Fcitx5";
+constexpr const char* keyTimePath = "/app/lullswitch/KeyTime";
+constexpr const char* keyTimeInterface = "app.lullswitch.KeyTime1";
+constexpr int callTimeoutMs = 2000;
+
+} // namespace
+
+Fcitx5KeyTimeClock::Fcitx5KeyTimeClock(GDBusConnection* sessionBus)
+    : bus_(sessionBus ? G_DBUS_CONNECTION(g_object_ref(sessionBus)) : nullptr)
+{
+    if (!bus_)
+        return;
+    activity_ = SignalSubscription(bus_.get(),
+        g_dbus_connection_signal_subscribe(bus_.get(), fcitxName, keyTimeInterface, "KeyActivity", keyTimePath, nullptr,
+            G_DBUS_SIGNAL_FLAGS_NONE, onKeyActivity, this, nullptr));
+    fcitxWatch_ = BusNameHandle(g_bus_watch_name_on_connection(bus_.get(), fcitxName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                    onFcitxAppeared, onFcitxVanished, this, nullptr),
+        g_bus_unwatch_name);
+}
+
+double Fcitx5KeyTimeClock::secondsSinceLastEvent(platform::KeyboardEventType)
+{
+    if (!attached_)
+        return std::numeric_limits<double>::quiet_NaN();
+    return static_cast<double>(g_get_monotonic_time() - lastKeyUs_) / static_cast<double>(G_USEC_PER_SEC);
+}
+
+void Fcitx5KeyTimeClock::onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self)
+{
+    auto* clock = static_cast<Fcitx5KeyTimeClock*>(self);
+    clock->calls_.cancelAll();
+    // Once per start of fcitx5: whether the addon is there, and its reading.
+    g_dbus_connection_call(clock->bus_.get(), fcitxName, keyTimePath, keyTimeInterface, "LastKeyTime", nullptr,
+        G_VARIANT_TYPE("(tt)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, clock->calls_.get(), onReading, self);
+}
+
+void Fcitx5KeyTimeClock::onFcitxVanished(GDBusConnection*, const gchar*, gpointer self)
+{
+    auto* clock = static_cast<Fcitx5KeyTimeClock*>(self);
+    clock->calls_.cancelAll();
+    clock->attached_ = false;
+}
+
+void Fcitx5KeyTimeClock::onKeyActivity(
+    GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters, gpointer self)
+{
+    if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(tt)")))
+        static_cast<Fcitx5KeyTimeClock*>(self)->take(parameters);
+}
+
+void Fcitx5KeyTimeClock::onReading(GObject* bus, GAsyncResult* result, gpointer self)
+{
+    GError* rawError = nullptr;
+    const GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, &rawError));
+    const GErrorPtr error(rawError);
+    if (wasCancelled(error.get()))
+        return;
+    if (reply)
+        static_cast<Fcitx5KeyTimeClock*>(self)->take(reply.get());
+}
+
+void Fcitx5KeyTimeClock::take(GVariant* reading)
+{
+    guint64 lastKey = 0, toldAt = 0;
+    g_variant_get(reading, "(tt)", &lastKey, &toldAt);
+    // The reading's age, not fcitx5's clock itself: both are monotonic, but
+    // only the difference is needed.
+    const gint64 age = toldAt >= lastKey ? static_cast<gint64>(toldAt - lastKey) : 0;
+    lastKeyUs_ = g_get_monotonic_time() - age;
+    attached_ = true;
+}
+
+} // namespace lullswitch::linux_backend

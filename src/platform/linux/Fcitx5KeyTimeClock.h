@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/KeyboardEventClock.h"
+#include "platform/linux/GLibHandles.h"
+#include "platform/linux/GLibRegistrations.h"
+
+namespace lullswitch::linux_backend {
+
+// Keyboard idle readings from the lullswitch-keytime addon inside fcitx5,
+// which sees every key typed into a text field on Wayland and X11 alike. The
+// addon announces the time of the last key on the session bus when typing
+// starts and stops (and once a second in between); the reading is kept here,
+// so reading it costs no call. Attached while fcitx5 runs with the addon
+// loaded, and again after fcitx5 restarts; readings are NaN otherwise. The
+// addon tells one time for every kind of key event, so all three types read
+// the same.
+class Fcitx5KeyTimeClock final : public platform::KeyboardEventClock {
+public:
+    // `sessionBus` may be null: then it never attaches.
+    explicit Fcitx5KeyTimeClock(GDBusConnection* sessionBus);
+    Fcitx5KeyTimeClock(const Fcitx5KeyTimeClock&) = delete;
+    Fcitx5KeyTimeClock& operator=(const Fcitx5KeyTimeClock&) = delete;
+
+    bool isAttached() const { return attached_; }
+    double secondsSinceLastEvent(platform::KeyboardEventType type) override;
+
+private:
+    static void onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
+    static void onFcitxVanished(GDBusConnection*, const gchar*, gpointer self);
+    static void onKeyActivity(
+        GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters, gpointer self);
+    static void onReading(GObject* bus, GAsyncResult* result, gpointer self);
+    // A reading of the addon: the last key and the moment it was told, both
+    // in fcitx5's monotonic microseconds.
+    void take(GVariant* reading);
+
+    GObjectPtr<GDBusConnection> bus_;
+    bool attached_ = false;
+    gint64 lastKeyUs_ = 0;
+    PendingCalls calls_;
+    SignalSubscription activity_;
+    BusNameHandle fcitxWatch_;
+};
+
+} // namespace lullswitch::linux_backend

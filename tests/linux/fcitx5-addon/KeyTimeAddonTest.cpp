@@ -1,0 +1,234 @@
+// The keytime addon inside a real, headless fcitx5 (dbus frontend only), fed
+// keys through an input context of the test's own connection. Runs inside
+// scripts/virtual-session --no-fcitx: the test starts each fcitx5 itself.
+#include "platform/linux/GLibHandles.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using namespace lullswitch::linux_backend;
+
+constexpr const char* fcitxName = "org.fcitx.Fcitx5";
+constexpr const char* keyTimePath = "/app/lullswitch/KeyTime";
+constexpr const char* keyTimeInterface = "app.lullswitch.KeyTime1";
+
+GDBusConnection* bus()
+{
+    static GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    return connection;
+}
+
+GVariantPtr call(const char* path, const char* interface, const char* method, GVariant* parameters = nullptr)
+{
+    return GVariantPtr(g_dbus_connection_call_sync(bus(), fcitxName, path, interface, method, parameters, nullptr,
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr, nullptr));
+}
+
+void iterateFor(gint64 microseconds)
+{
+    const gint64 end = g_get_monotonic_time() + microseconds;
+    while (g_get_monotonic_time() < end) {
+        while (g_main_context_iteration(nullptr, FALSE)) { }
+        g_usleep(1000);
+    }
+}
+
+// One fcitx5 with a keyboard-us group, with or without the addon, and one
+// focused input context of this process.
+class Fcitx {
+public:
+    explicit Fcitx(bool withAddon)
+    {
+        const std::string addonDir = std::string(g_get_user_data_dir()) + "/fcitx5/addon";
+        g_mkdir_with_parents(addonDir.c_str(), 0700);
+        g_file_set_contents((addonDir + "/lullswitch-keytime.conf").c_str(), addonConf().c_str(), -1, nullptr);
+        std::string enable
+            = std::string("--enable=keyboard,dbus,dbusfrontend") + (withAddon ? ",lullswitch-keytime" : "");
+        const char* argv[] = { "fcitx5", "--disable=all", enable.c_str(), nullptr };
+        g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr,
+            GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL
+                | G_SPAWN_STDERR_TO_DEV_NULL),
+            nullptr, nullptr, &pid_, nullptr);
+        for (int i = 0; i < 200 && context_.empty(); ++i, g_usleep(50'000))
+            createContext();
+    }
+    ~Fcitx()
+    {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool ready() const { return !context_.empty(); }
+
+    void keyEvent(bool release)
+    {
+        call(context_.c_str(), "org.fcitx.Fcitx.InputContext1", "ProcessKeyEvent",
+            g_variant_new("(uuubu)", 0x61u, 38u, 0u, release, 0u));
+    }
+
+    // Sends `count` key events at once, the replies awaited together; the
+    // seconds until the last reply.
+    double flood(int count)
+    {
+        int pending = count;
+        const gint64 start = g_get_monotonic_time();
+        for (int i = 0; i < count; ++i)
+            g_dbus_connection_call(
+                bus(), fcitxName, context_.c_str(), "org.fcitx.Fcitx.InputContext1", "ProcessKeyEvent",
+                g_variant_new("(uuubu)", 0x61u, 38u, 0u, i % 2 == 1, 0u), nullptr, G_DBUS_CALL_FLAGS_NONE, 20000,
+                nullptr, [](GObject*, GAsyncResult*, gpointer left) { --*static_cast<int*>(left); }, &pending);
+        while (pending > 0)
+            g_main_context_iteration(nullptr, TRUE);
+        return static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
+    }
+
+private:
+    static std::string addonConf()
+    {
+        gchar* text = nullptr;
+        g_file_get_contents(LULLSWITCH_KEYTIME_CONF, &text, nullptr, nullptr);
+        const GMallocPtr<gchar> owned(text);
+        return text ? text : "";
+    }
+
+    void createContext()
+    {
+        GVariantBuilder properties;
+        g_variant_builder_init(&properties, G_VARIANT_TYPE("a(ss)"));
+        g_variant_builder_add(&properties, "(ss)", "program", "keytime-test");
+        const auto reply = call("/org/freedesktop/portal/inputmethod", "org.fcitx.Fcitx.InputMethod1",
+            "CreateInputContext", g_variant_new("(a(ss))", &properties));
+        if (!reply)
+            return;
+        const gchar* path = nullptr;
+        g_variant_get(reply.get(), "(&o@ay)", &path, nullptr);
+        std::string created = path;
+        if (call(path, "org.fcitx.Fcitx.InputContext1", "FocusIn"))
+            context_ = created;
+    }
+
+    GPid pid_ = 0;
+    std::string context_;
+};
+
+struct Announcement {
+    std::uint64_t lastKeyUs, saidAtUs;
+};
+
+class KeyTimeAddonTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(fcitx_.ready());
+        subscription_ = g_dbus_connection_signal_subscribe(
+            bus(), nullptr, keyTimeInterface, "KeyActivity", keyTimePath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+                gpointer self) {
+                Announcement said {};
+                g_variant_get(parameters, "(tt)", &said.lastKeyUs, &said.saidAtUs);
+                static_cast<KeyTimeAddonTest*>(self)->heard_.push_back(said);
+            },
+            this, nullptr);
+    }
+    void TearDown() override { g_dbus_connection_signal_unsubscribe(bus(), subscription_); }
+
+    std::uint64_t readLastKey()
+    {
+        const auto reply = call(keyTimePath, keyTimeInterface, "LastKeyTime");
+        std::uint64_t last = 0, now = 0;
+        if (reply)
+            g_variant_get(reply.get(), "(tt)", &last, &now);
+        return last;
+    }
+
+    Fcitx fcitx_ { true };
+    guint subscription_ = 0;
+    std::vector<Announcement> heard_;
+};
+
+struct Burst {
+    int keyEvents;
+    gint64 spacingUs;
+    std::size_t announcements;
+};
+
+// Told at a burst's first key, once a second while it lasts, and once more
+// just after its last key.
+TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
+{
+    for (const Burst burst : { Burst { 1, 0, 1 }, Burst { 30, 10'000, 2 }, Burst { 65, 20'000, 3 } }) {
+        SCOPED_TRACE(burst.keyEvents);
+        heard_.clear();
+        iterateFor(200'000);
+        const std::uint64_t before = readLastKey();
+        gint64 lastSent = 0;
+        for (int i = 0; i < burst.keyEvents; ++i) {
+            iterateFor(burst.spacingUs);
+            lastSent = g_get_monotonic_time();
+            fcitx_.keyEvent(i % 2 == 1);
+        }
+        iterateFor(300'000);
+        const std::uint64_t after = readLastKey();
+        EXPECT_GT(after, before);
+        EXPECT_GE(after, static_cast<std::uint64_t>(lastSent));
+        ASSERT_EQ(heard_.size(), burst.announcements);
+        EXPECT_EQ(heard_.back().lastKeyUs, after);
+        EXPECT_LE(heard_.back().saidAtUs - heard_.back().lastKeyUs, 50'000u);
+    }
+}
+
+TEST_F(KeyTimeAddonTest, InterfaceHasNothingButTimes)
+{
+    const auto reply = call(keyTimePath, "org.freedesktop.DBus.Introspectable", "Introspect");
+    ASSERT_TRUE(reply);
+    const gchar* xml = nullptr;
+    g_variant_get(reply.get(), "(&s)", &xml);
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
+    ASSERT_NE(node, nullptr);
+    const GDBusInterfaceInfo* info = g_dbus_node_info_lookup_interface(node, keyTimeInterface);
+    ASSERT_NE(info, nullptr);
+    std::vector<std::string> members;
+    std::string types;
+    for (auto** method = info->methods; method && *method; ++method) {
+        members.push_back((*method)->name);
+        for (auto** arg = (*method)->in_args; arg && *arg; ++arg)
+            types += (*arg)->signature;
+        for (auto** arg = (*method)->out_args; arg && *arg; ++arg)
+            types += (*arg)->signature;
+    }
+    for (auto** signal = info->signals; signal && *signal; ++signal) {
+        members.push_back((*signal)->name);
+        for (auto** arg = (*signal)->args; arg && *arg; ++arg)
+            types += (*arg)->signature;
+    }
+    EXPECT_EQ(members, (std::vector<std::string> { "LastKeyTime", "KeyActivity" }));
+    EXPECT_EQ(types, "tttt");
+    EXPECT_TRUE(!info->properties || !info->properties[0]);
+    g_dbus_node_info_unref(node);
+}
+
+// The best of three floods of 10 000 key events each way, taking turns.
+TEST(KeyTimeAddonCost, FloodOfKeysTakesFcitxNoLongerWithTheAddon)
+{
+    double with = 1e9, without = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        for (const bool addon : { true, false }) {
+            Fcitx fcitx(addon);
+            ASSERT_TRUE(fcitx.ready());
+            const double seconds = fcitx.flood(10'000);
+            (addon ? with : without) = std::min(addon ? with : without, seconds);
+        }
+    }
+    RecordProperty("with_addon_s", std::to_string(with));
+    RecordProperty("without_addon_s", std::to_string(without));
+    EXPECT_LE(with, without * 1.15 + 0.05);
+}
+
+} // namespace

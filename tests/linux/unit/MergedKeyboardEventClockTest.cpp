@@ -1,0 +1,52 @@
+#include "platform/linux/MergedKeyboardEventClock.h"
+
+#include "fakes/FakeKeyboardEventClock.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace lullswitch::linux_backend {
+namespace {
+
+using platform::KeyboardEventType;
+constexpr double none = std::numeric_limits<double>::quiet_NaN();
+
+TEST(MergedKeyboardEventClock, NewestValidReadingOfEachTypeWins)
+{
+    const struct {
+        double first[3], second[3], merged[3];
+    } cases[] = {
+        { { 5, 2, 9 }, { 3, 4, none }, { 3, 2, 9 } },
+        { { none, none, none }, { 1, -1, 7 }, { 1, none, 7 } },
+        { { 8, INFINITY, 0 }, { none, none, none }, { 8, none, 0 } },
+        // Nothing can see keys: never idle.
+        { { none, -2, INFINITY }, { none, none, none }, { 0, 0, 0 } },
+    };
+    for (const auto& c : cases) {
+        fakes::FakeKeyboardEventClock first, second;
+        first.set(c.first[0], c.first[1], c.first[2]);
+        second.set(c.second[0], c.second[1], c.second[2]);
+        MergedKeyboardEventClock merged;
+        merged.addSource(first);
+        merged.addSource(second);
+        for (const auto type :
+            { KeyboardEventType::keyDown, KeyboardEventType::keyUp, KeyboardEventType::flagsChanged }) {
+            const double expected = c.merged[static_cast<int>(type)];
+            const double reading = merged.secondsSinceLastEvent(type);
+            EXPECT_TRUE(std::isnan(expected) ? std::isnan(reading) : reading == expected)
+                << "case " << (&c - cases) << " type " << static_cast<int>(type) << " gave " << reading;
+        }
+    }
+}
+
+TEST(MergedKeyboardEventClock, WithoutSourcesTheKeyboardIsNeverIdle)
+{
+    MergedKeyboardEventClock merged;
+    EXPECT_FALSE(merged.hasReadings());
+    EXPECT_EQ(merged.secondsSinceLastEvent(KeyboardEventType::keyDown), 0.0);
+}
+
+} // namespace
+} // namespace lullswitch::linux_backend

@@ -1,0 +1,101 @@
+// lullswitch_virtual_keyboard: one Wayland virtual keyboard for a whole test
+// run (each new keyboard makes sway re-focus, which drops text being
+// composed). Reads commands on stdin and answers "ok" once the compositor has
+// taken each:
+//   type WORD     presses and releases each letter of WORD (a-z)
+//   shift         presses and releases Left Shift alone
+//   return        presses and releases Return
+#include "virtual-keyboard-v1-client.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <string>
+
+namespace {
+
+wl_seat* seat = nullptr;
+zwp_virtual_keyboard_manager_v1* manager = nullptr;
+
+void announce(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t)
+{
+    if (std::strcmp(interface, wl_seat_interface.name) == 0)
+        seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+    else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+        manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
+            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+}
+void forget(void*, wl_registry*, uint32_t) { }
+const wl_registry_listener registryListener { announce, forget };
+
+// Linux input key codes of the letters, in alphabetical order.
+constexpr unsigned letterCodes[26]
+    = { 30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50, 49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44 };
+constexpr unsigned leftShift = 42, returnKey = 28;
+
+uint32_t milliseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000);
+}
+
+void stroke(zwp_virtual_keyboard_v1* keyboard, wl_display* display, unsigned code, uint32_t modifiers = 0)
+{
+    // Paced like a typist, and answered as soon as the last release is taken.
+    for (const uint32_t state : { 1u, 0u }) {
+        usleep(30'000);
+        zwp_virtual_keyboard_v1_key(keyboard, milliseconds(), code, state);
+        if (modifiers)
+            zwp_virtual_keyboard_v1_modifiers(keyboard, state ? modifiers : 0, 0, 0, 0);
+        wl_display_roundtrip(display);
+    }
+}
+
+} // namespace
+
+int main()
+{
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display)
+        return 1;
+    wl_registry_add_listener(wl_display_get_registry(display), &registryListener, nullptr);
+    wl_display_roundtrip(display);
+    if (!seat || !manager)
+        return 1;
+    auto* keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager, seat);
+
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    const xkb_rule_names names { nullptr, nullptr, "us", nullptr, nullptr };
+    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+    const size_t size = std::strlen(text) + 1;
+    const int fd = memfd_create("keymap", MFD_CLOEXEC);
+    if (write(fd, text, size) != static_cast<ssize_t>(size))
+        return 1;
+    zwp_virtual_keyboard_v1_keymap(keyboard, XKB_KEYMAP_FORMAT_TEXT_V1, fd, static_cast<uint32_t>(size));
+    wl_display_roundtrip(display);
+
+    for (std::string command; std::cin >> command;) {
+        if (command == "type") {
+            std::string word;
+            std::cin >> word;
+            for (const char letter : word)
+                if (letter >= 'a' && letter <= 'z')
+                    stroke(keyboard, display, letterCodes[letter - 'a']);
+        } else if (command == "shift") {
+            stroke(keyboard, display, leftShift, 1);
+        } else if (command == "return") {
+            stroke(keyboard, display, returnKey);
+        }
+        std::printf("ok\n");
+        std::fflush(stdout);
+    }
+    return 0;
+}

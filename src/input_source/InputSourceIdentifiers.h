@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lullswitch {
@@ -21,5 +22,7 @@ struct InputSourceIdentifiers {
 const InputSourceIdentifiers& macOSInputSourceIdentifiers();
 // fcitx5 input method names and IBus engine names.
 const InputSourceIdentifiers& linuxInputSourceIdentifiers();
+// (symbol, mode property key) of the IBus Japanese engines' input modes.
+const std::vector<std::pair<std::string, std::string>>& ibusInputModeSymbols();
 
 } // namespace lullswitch

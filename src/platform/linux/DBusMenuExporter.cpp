@@ -231,6 +231,9 @@ platform::MenuTreeItem* DBusMenuExporter::itemForId(std::int32_t id)
 
 std::optional<DBusMenuExporter::Node> DBusMenuExporter::findNode(std::int32_t id)
 {
+    // The layout below the node is read through the ids too: bring them up to
+    // date before a rebuild's LayoutUpdated has gone out.
+    refreshIds();
     if (id == 0)
         return Node { 0, nullptr, asTreeMenu(root_) };
     auto* item = itemForId(id);

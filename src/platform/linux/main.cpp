@@ -1,16 +1,17 @@
 // The Linux agent: assembles the desktop backends into the platform and runs
 // the application. It needs a session bus (tray, input methods), without
-// which it says so and exits. Keyboard activity comes from the fcitx5 addon
-// and, on an X11 session, from the X server; with neither it still runs but
+// which it says so and exits. Keyboard activity comes from the fcitx5 addon,
+// from IBus and, on an X11 session, from the X server; with neither it still runs but
 // never switches by itself, and says once what to install.
 #include "app/LullswitchApp.h"
 #include "platform/Platform.h"
 #include "platform/linux/DesktopAlert.h"
-#include "platform/linux/Fcitx5InputSources.h"
 #include "platform/linux/Fcitx5KeyTimeClock.h"
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GLibRegistrations.h"
+#include "platform/linux/IBusKeyboardEventClock.h"
+#include "platform/linux/InputMethodFramework.h"
 #include "platform/linux/KeyFileUserDefaults.h"
 #include "platform/linux/LinuxApplication.h"
 #include "platform/linux/LinuxStatusBar.h"
@@ -123,6 +124,8 @@ int main(int argc, char** argv)
     auto x11KeyEvents = isX11Session() ? X11KeyboardEventClock::open() : nullptr;
     if (x11KeyEvents)
         keyboardEventClock.addSource(*x11KeyEvents);
+    IBusKeyboardEventClock ibusKeyEvents;
+    keyboardEventClock.addSource(ibusKeyEvents);
     const auto unseenCheck
         = ScheduledCall::after(sourceGraceMs, [&keyboardEventClock] { tellWhenKeyboardUnseen(keyboardEventClock); });
 
@@ -132,7 +135,7 @@ int main(int argc, char** argv)
         DesktopAlert::notify(sessionBus.get(), "設定を保存できません", message);
     });
     GLibMainLoop mainLoop;
-    Fcitx5InputSources inputSources(sessionBus.get());
+    InputMethodFramework inputSources(sessionBus.get());
     LinuxStatusBar statusBar(sessionBus.get());
     LinuxApplication application(sessionBus.get());
 

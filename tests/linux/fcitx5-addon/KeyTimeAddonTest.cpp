@@ -156,29 +156,40 @@ protected:
 struct Burst {
     int keyEvents;
     gint64 spacingUs;
-    std::size_t announcements;
 };
 
 // Told at a burst's first key, once a second while it lasts, and once more
 // just after its last key.
 TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
 {
-    for (const Burst burst : { Burst { 1, 0, 1 }, Burst { 30, 10'000, 2 }, Burst { 65, 20'000, 3 } }) {
+    for (const Burst burst : { Burst { 1, 0 }, Burst { 30, 10'000 }, Burst { 65, 20'000 } }) {
         SCOPED_TRACE(burst.keyEvents);
         heard_.clear();
         iterateFor(200'000);
         const std::uint64_t before = readLastKey();
         gint64 lastSent = 0;
+        const gint64 firstSent = g_get_monotonic_time();
+        std::size_t pauses = 0; // gaps long enough to end a burst
         for (int i = 0; i < burst.keyEvents; ++i) {
             iterateFor(burst.spacingUs);
-            lastSent = g_get_monotonic_time();
+            const gint64 now = g_get_monotonic_time();
+            pauses += i > 0 && now - lastSent > 40'000;
+            lastSent = now;
             fcitx_.keyEvent(i % 2 == 1);
         }
         iterateFor(300'000);
         const std::uint64_t after = readLastKey();
         EXPECT_GT(after, before);
         EXPECT_GE(after, static_cast<std::uint64_t>(lastSent));
-        ASSERT_EQ(heard_.size(), burst.announcements);
+        // Counted against the burst's real length: a loaded machine stretches
+        // it, and then it is announced once more a second.
+        const auto seconds = static_cast<std::size_t>((lastSent - firstSent) / 1'000'000);
+        if (burst.keyEvents == 1)
+            ASSERT_EQ(heard_.size(), 1u);
+        else if (pauses == 0)
+            ASSERT_EQ(heard_.size(), 2 + seconds) << "leading, one a second, trailing";
+        else
+            ASSERT_LE(heard_.size(), 2 * (pauses + 1) + seconds) << pauses << " pauses";
         EXPECT_EQ(heard_.back().lastKeyUs, after);
         EXPECT_LE(heard_.back().saidAtUs - heard_.back().lastKeyUs, 50'000u);
     }

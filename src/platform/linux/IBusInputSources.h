@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/InputSourceServices.h"
+#include "platform/linux/IBusConnection.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lullswitch::linux_backend {
+
+// IBus engines and their input modes as input sources. The current source is
+// the global engine, "<engine>:<mode>" while the engine has announced a known
+// InputMode ("anthy:InputMode.Hiragana"). The enabled sources are the current
+// engine's alphanumeric mode (its first among the preferred sources), then the
+// current source. Selecting a mode activates it from a focused input context of the
+// agent's own (the engine keeps one mode for every application, and GNOME's
+// indicator follows); selecting an engine sets the global engine.
+// While any application has kana being composed nothing is selected: every
+// way to switch from outside throws them away, so the switch waits for the
+// next idle period.
+class IBusInputSources final : public platform::InputSourceServices {
+public:
+    // Statuses of select.
+    static constexpr std::int32_t selected = 0;
+    static constexpr std::int32_t notRunning = 1;
+    static constexpr std::int32_t callFailed = 2;
+    static constexpr std::int32_t notTakenEffect = 3;
+    static constexpr std::int32_t composing = 4;
+
+    // `onChange` runs whenever the daemon comes or goes.
+    explicit IBusInputSources(std::function<void()> onChange = {});
+    ~IBusInputSources() override;
+    IBusInputSources(const IBusInputSources&) = delete;
+    IBusInputSources& operator=(const IBusInputSources&) = delete;
+
+    platform::InputSourceRef copyCurrentKeyboardInputSource() override;
+    std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override;
+    std::optional<std::string> identifier(const platform::InputSourceRef& source) override;
+    // Every source is select-capable; ASCII-capable are the Latin and Direct
+    // modes and the xkb engines of layouts that type Latin letters.
+    std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
+    std::int32_t select(const platform::InputSourceRef& source) override;
+    const InputSourceIdentifiers& identifiers() const override;
+
+    bool isIBusRunning() const { return connection_.isConnected(); }
+    // Some application has kana being composed.
+    bool isComposing() const;
+
+protected:
+    void retain(void* handle) override;
+    void release(void* handle) override;
+
+private:
+    struct Source;
+    class Watch;
+
+    platform::InputSourceRef makeSource(std::string identifier);
+    std::optional<std::string> globalEngine();
+    std::optional<std::string> currentIdentifier();
+    std::int32_t activateMode(const std::string& mode);
+
+    std::shared_ptr<Watch> watch_;
+    IBusConnection connection_;
+};
+
+} // namespace lullswitch::linux_backend

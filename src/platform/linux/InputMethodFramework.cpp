@@ -1,0 +1,156 @@
+#include "platform/linux/InputMethodFramework.h"
+
+#include "input_source/InputSourceIdentifiers.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace lullswitch::linux_backend {
+
+struct InputMethodFramework::Source {
+    int referenceCount;
+    platform::InputSourceServices* backend;
+    platform::InputSourceRef inner;
+};
+
+InputMethodFramework::Kind InputMethodFramework::choose(
+    bool fcitx5Runs, bool ibusRuns, const char* gtkImModule, const char* qtImModule, const char* xmodifiers)
+{
+    if (fcitx5Runs != ibusRuns)
+        return fcitx5Runs ? Kind::fcitx5 : Kind::ibus;
+    if (!fcitx5Runs)
+        return Kind::none;
+    for (const char* setting : { gtkImModule, qtImModule, xmodifiers }) {
+        if (setting && std::strstr(setting, "ibus"))
+            return Kind::ibus;
+        if (setting && std::strstr(setting, "fcitx"))
+            return Kind::fcitx5;
+    }
+    return Kind::fcitx5;
+}
+
+InputMethodFramework::InputMethodFramework(GDBusConnection* sessionBus)
+    : fcitx5_(sessionBus), ibus_([this] { update(); })
+{
+    if (sessionBus) {
+        fcitxWatch_ = BusNameHandle(g_bus_watch_name_on_connection(sessionBus, "org.fcitx.Fcitx5",
+                                        G_BUS_NAME_WATCHER_FLAGS_NONE, onFcitxAppeared, onFcitxVanished, this, nullptr),
+            g_bus_unwatch_name);
+    } else {
+        update();
+    }
+}
+
+InputMethodFramework::~InputMethodFramework()
+{
+    fcitxWatch_.reset();
+}
+
+void InputMethodFramework::onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self)
+{
+    static_cast<InputMethodFramework*>(self)->fcitxRuns_ = true;
+    static_cast<InputMethodFramework*>(self)->update();
+}
+
+void InputMethodFramework::onFcitxVanished(GDBusConnection*, const gchar*, gpointer self)
+{
+    static_cast<InputMethodFramework*>(self)->fcitxRuns_ = false;
+    static_cast<InputMethodFramework*>(self)->update();
+}
+
+void InputMethodFramework::update()
+{
+    const Kind kind = choose(fcitxRuns_, ibus_.isIBusRunning(), std::getenv("GTK_IM_MODULE"),
+        std::getenv("QT_IM_MODULE"), std::getenv("XMODIFIERS"));
+    if (announced_ && kind == kind_)
+        return;
+    kind_ = kind;
+    announced_ = true;
+    static const char* const messages[] = {
+        "lullswitch: neither fcitx5 nor IBus runs; nothing is switched until one starts\n",
+        "lullswitch: switching input methods with fcitx5\n",
+        "lullswitch: switching input methods with IBus\n",
+    };
+    std::fputs(messages[static_cast<int>(kind)], stderr);
+}
+
+platform::InputSourceServices* InputMethodFramework::backend()
+{
+    switch (kind_) {
+    case Kind::fcitx5:
+        return &fcitx5_;
+    case Kind::ibus:
+        return &ibus_;
+    case Kind::none:
+        break;
+    }
+    return nullptr;
+}
+
+platform::InputSourceRef InputMethodFramework::wrap(platform::InputSourceRef inner)
+{
+    if (!inner)
+        return {};
+    return platform::InputSourceRef::adopt(*this, new Source { 1, backend(), std::move(inner) });
+}
+
+void InputMethodFramework::retain(void* handle)
+{
+    ++static_cast<Source*>(handle)->referenceCount;
+}
+
+void InputMethodFramework::release(void* handle)
+{
+    auto* source = static_cast<Source*>(handle);
+    if (--source->referenceCount == 0)
+        delete source;
+}
+
+platform::InputSourceRef InputMethodFramework::copyCurrentKeyboardInputSource()
+{
+    auto* services = backend();
+    return services ? wrap(services->copyCurrentKeyboardInputSource()) : platform::InputSourceRef {};
+}
+
+std::optional<std::vector<platform::InputSourceRef>> InputMethodFramework::createEnabledInputSourceList()
+{
+    auto* services = backend();
+    auto list = services ? services->createEnabledInputSourceList() : std::nullopt;
+    if (list) {
+        for (auto& source : *list)
+            source = wrap(std::move(source));
+    }
+    return list;
+}
+
+std::optional<std::string> InputMethodFramework::identifier(const platform::InputSourceRef& source)
+{
+    if (!source)
+        return std::nullopt;
+    const auto* wrapped = static_cast<const Source*>(source.handle());
+    return wrapped->backend->identifier(wrapped->inner);
+}
+
+std::optional<bool> InputMethodFramework::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
+{
+    if (!source)
+        return std::nullopt;
+    const auto* wrapped = static_cast<const Source*>(source.handle());
+    return wrapped->backend->flag(wrapped->inner, flag);
+}
+
+std::int32_t InputMethodFramework::select(const platform::InputSourceRef& source)
+{
+    if (!source || static_cast<const Source*>(source.handle())->backend != backend())
+        return IBusInputSources::notRunning;
+    const auto* wrapped = static_cast<const Source*>(source.handle());
+    return wrapped->backend->select(wrapped->inner);
+}
+
+const InputSourceIdentifiers& InputMethodFramework::identifiers() const
+{
+    return linuxInputSourceIdentifiers();
+}
+
+} // namespace lullswitch::linux_backend

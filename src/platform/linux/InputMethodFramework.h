@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/InputSourceServices.h"
+#include "platform/linux/Fcitx5InputSources.h"
+#include "platform/linux/GLibRegistrations.h"
+#include "platform/linux/IBusInputSources.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lullswitch::linux_backend {
+
+// The input sources of whichever input method framework runs: fcitx5 or
+// IBus, chosen again whenever either comes or goes, and said on stderr.
+// When both run, the session's GTK_IM_MODULE, QT_IM_MODULE or XMODIFIERS
+// decides. With neither there is no source and nothing is selected.
+class InputMethodFramework final : public platform::InputSourceServices {
+public:
+    enum class Kind { none, fcitx5, ibus };
+
+    // The framework to use; each setting may be null.
+    static Kind choose(
+        bool fcitx5Runs, bool ibusRuns, const char* gtkImModule, const char* qtImModule, const char* xmodifiers);
+
+    explicit InputMethodFramework(GDBusConnection* sessionBus);
+    ~InputMethodFramework() override;
+    InputMethodFramework(const InputMethodFramework&) = delete;
+    InputMethodFramework& operator=(const InputMethodFramework&) = delete;
+
+    platform::InputSourceRef copyCurrentKeyboardInputSource() override;
+    std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override;
+    std::optional<std::string> identifier(const platform::InputSourceRef& source) override;
+    std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
+    std::int32_t select(const platform::InputSourceRef& source) override;
+    const InputSourceIdentifiers& identifiers() const override;
+
+    Kind current() const { return kind_; }
+
+protected:
+    void retain(void* handle) override;
+    void release(void* handle) override;
+
+private:
+    struct Source;
+
+    static void onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
+    static void onFcitxVanished(GDBusConnection*, const gchar*, gpointer self);
+    void update();
+    platform::InputSourceServices* backend();
+    platform::InputSourceRef wrap(platform::InputSourceRef inner);
+
+    Fcitx5InputSources fcitx5_;
+    IBusInputSources ibus_;
+    BusNameHandle fcitxWatch_;
+    bool fcitxRuns_ = false;
+    Kind kind_ = Kind::none;
+    bool announced_ = false;
+};
+
+} // namespace lullswitch::linux_backend

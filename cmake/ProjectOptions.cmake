@@ -1,8 +1,14 @@
-# Warnings as errors on project code, and the sanitizer build.
+# Warnings (as errors unless LULLSWITCH_WERROR is off) on project code, and the
+# sanitizer build.
+option(LULLSWITCH_WERROR "Treat compiler warnings as errors" ON)
+if(LULLSWITCH_WERROR)
+    set(LULLSWITCH_WERROR_FLAG -Werror)
+endif()
+
 function(lullswitch_project_options target)
     if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
         target_compile_options(${target} PRIVATE
-            -Wall -Wextra -Wpedantic -Werror
+            -Wall -Wextra -Wpedantic ${LULLSWITCH_WERROR_FLAG}
             -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
             -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference
             -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
@@ -18,7 +24,7 @@ endif()
 function(lullswitch_backend_options target)
     if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
         target_compile_options(${target} PRIVATE
-            -Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+            -Wall -Wextra -Wpedantic ${LULLSWITCH_WERROR_FLAG} -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
             -Wformat=2 -Wimplicit-fallthrough)
     endif()
 endfunction()

@@ -92,9 +92,14 @@ bool hasSessionBusAddress()
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     using namespace lullswitch::linux_backend;
+
+    if (argc > 1 && std::string_view(argv[1]) == "--version") {
+        std::puts("lullswitch " LULLSWITCH_VERSION);
+        return EXIT_SUCCESS;
+    }
 
     GErrorPtr error;
     GObjectPtr<GDBusConnection> sessionBus(

@@ -9,8 +9,16 @@
 
 #import <Foundation/Foundation.h>
 
-int main()
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+int main(int argc, char **argv)
 {
+    if (argc > 1 && std::string_view(argv[1]) == "--version") {
+        std::puts("Lullswitch " LULLSWITCH_VERSION);
+        return EXIT_SUCCESS;
+    }
     @autoreleasepool {
         using namespace lullswitch::macos_backend;
         MacUserDefaults userDefaults;

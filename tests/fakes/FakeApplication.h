@@ -11,11 +11,9 @@
 namespace lullswitch::fakes {
 
 struct AlertRecord {
-    std::string messageText;
-    std::string informativeText;
+    std::string messageText, informativeText;
     std::optional<platform::AlertStyle> style;
     std::vector<std::string> buttons;
-    int runModalCount = 0;
 };
 
 // Records what the core asks of the application object; `run` launches the
@@ -24,27 +22,69 @@ class FakeApplication final : public platform::Application {
 public:
     explicit FakeApplication(std::vector<std::string>* log = nullptr) : log_(log) { }
 
-    void setActivationPolicy(platform::ActivationPolicy policy) override;
-    std::vector<std::shared_ptr<platform::Window>> windows() override;
-    void terminate() override;
-    std::unique_ptr<platform::Alert> createAlert() override;
-    void run(platform::ApplicationDelegate& delegate) override;
+    void setActivationPolicy(platform::ActivationPolicy policy) override
+    {
+        note("activation policy " + std::to_string(static_cast<int>(policy)));
+    }
+    std::vector<std::shared_ptr<platform::Window>> windows() override { return { windows_.begin(), windows_.end() }; }
+    void terminate() override
+    {
+        ++terminates_;
+        note("terminate");
+        if (delegate_)
+            delegate_->applicationWillTerminate();
+    }
+    std::unique_ptr<platform::Alert> createAlert() override { return std::make_unique<FakeAlert>(alerts_); }
+    void run(platform::ApplicationDelegate& delegate) override
+    {
+        delegate_ = &delegate;
+        delegate.applicationDidFinishLaunching();
+        if (whileRunning)
+            whileRunning();
+        if (terminates_ == 0)
+            terminate();
+        delegate_ = nullptr;
+    }
 
-    // Windows open at launch, by name.
-    void openWindows(const std::vector<std::string>& names);
-    int openWindowCount() const;
-    std::optional<platform::ActivationPolicy> activationPolicy() const { return policy_; }
+    // Windows open at launch, by name; closing one logs it.
+    void openWindows(const std::vector<std::string>& names)
+    {
+        for (const auto& name : names)
+            windows_.push_back(std::make_shared<FakeWindow>([this, name] { note("window closed " + name); }));
+    }
     int terminateCount() const { return terminates_; }
     const std::vector<AlertRecord>& alerts() const { return alerts_; }
     // Runs while `run` is inside its loop, before termination.
     std::function<void()> whileRunning;
 
 private:
-    class FakeWindow;
-    class FakeAlert;
+    struct FakeWindow final : platform::Window {
+        explicit FakeWindow(std::function<void()> then) : onClose(std::move(then)) { }
+        void close() override { onClose(); }
+        std::function<void()> onClose;
+    };
+    // Recorded when shown.
+    struct FakeAlert final : platform::Alert {
+        explicit FakeAlert(std::vector<AlertRecord>& into) : shown(into) { }
+        void setMessageText(std::string_view text) override { record.messageText = text; }
+        void setInformativeText(std::string_view text) override { record.informativeText = text; }
+        void setAlertStyle(platform::AlertStyle style) override { record.style = style; }
+        void addButtonWithTitle(std::string_view title) override { record.buttons.emplace_back(title); }
+        long runModal() override
+        {
+            shown.push_back(record);
+            return 1000;
+        }
+        std::vector<AlertRecord>& shown;
+        AlertRecord record;
+    };
+    void note(std::string entry)
+    {
+        if (log_)
+            log_->push_back(std::move(entry));
+    }
 
     std::vector<std::string>* log_;
-    std::optional<platform::ActivationPolicy> policy_;
     std::vector<std::shared_ptr<FakeWindow>> windows_;
     int terminates_ = 0;
     std::vector<AlertRecord> alerts_;

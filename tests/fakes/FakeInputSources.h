@@ -3,7 +3,6 @@
 #include "input_source/InputSourceIdentifiers.h"
 #include "platform/InputSourceServices.h"
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,18 +19,16 @@ struct FakeSource {
 };
 
 // Scripted input sources that count snapshots, selections and live
-// references, and catch a release of a reference that is not held.
+// references, and catch the release of a reference that is not held.
 class FakeInputSources final : public platform::InputSourceServices {
 public:
-    explicit FakeInputSources(const InputSourceIdentifiers& identifiers = macOSInputSourceIdentifiers(),
-        std::vector<std::string>* log = nullptr)
-        : identifiers_(identifiers), log_(log)
+    explicit FakeInputSources(const InputSourceIdentifiers& identifiers = macOSInputSourceIdentifiers())
+        : identifiers_(identifiers)
     {
     }
 
     // The enabled list in platform order; a missing entry is a null slot.
     void setSources(std::vector<std::optional<FakeSource>> sources);
-    // Index into the list, or none.
     void setCurrent(std::optional<std::size_t> index) { current_ = index; }
     // The platform returns no list at all.
     void setListUnavailable(bool unavailable) { isListUnavailable_ = unavailable; }
@@ -39,7 +36,10 @@ public:
 
     platform::InputSourceRef copyCurrentKeyboardInputSource() override;
     std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override;
-    std::optional<std::string> identifier(const platform::InputSourceRef& source) override;
+    std::optional<std::string> identifier(const platform::InputSourceRef& source) override
+    {
+        return slot(source).source.identifier;
+    }
     std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
     std::int32_t select(const platform::InputSourceRef& source) override;
     const InputSourceIdentifiers& identifiers() const override { return identifiers_; }
@@ -50,35 +50,33 @@ public:
     const std::vector<std::string>& selections() const { return selections_; }
     // The identifiers whose ASCII-capable property was read.
     const std::vector<std::string>& asciiCapableReads() const { return asciiReads_; }
-    std::optional<std::string> currentIdentifier() const;
+    std::optional<std::string> currentIdentifier() const
+    {
+        return current_ ? slots_.at(*current_)->source.identifier : std::nullopt;
+    }
     int liveReferences() const;
     int badReleases() const { return badReleases_; }
 
 protected:
-    void retain(void* handle) override;
+    void retain(void* handle) override { ++static_cast<Slot*>(handle)->references; }
     void release(void* handle) override;
 
 private:
     struct Slot {
         FakeSource source;
+        bool isNull = false;
         int references = 0;
     };
-    Slot& slot(const platform::InputSourceRef& source);
+    static Slot& slot(const platform::InputSourceRef& source) { return *static_cast<Slot*>(source.handle()); }
     platform::InputSourceRef reference(std::size_t index);
-    static std::string name(const FakeSource& source) { return source.identifier.value_or("<none>"); }
 
     InputSourceIdentifiers identifiers_;
-    std::vector<std::string>* log_;
     // Stable addresses: a slot's address is the handle.
     std::vector<std::unique_ptr<Slot>> slots_;
-    std::vector<bool> isNull_;
     std::optional<std::size_t> current_;
     bool isListUnavailable_ = false;
-    int snapshots_ = 0;
-    int currentCopies_ = 0;
-    int badReleases_ = 0;
-    std::vector<std::string> selections_;
-    std::vector<std::string> asciiReads_;
+    int snapshots_ = 0, currentCopies_ = 0, badReleases_ = 0;
+    std::vector<std::string> selections_, asciiReads_;
 };
 
 } // namespace lullswitch::fakes

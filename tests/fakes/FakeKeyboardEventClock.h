@@ -9,10 +9,13 @@ namespace lullswitch::fakes {
 // Scripted idle readings, one per event type.
 class FakeKeyboardEventClock final : public platform::KeyboardEventClock {
 public:
-    double secondsSinceLastEvent(platform::KeyboardEventType type) override;
+    double secondsSinceLastEvent(platform::KeyboardEventType type) override
+    {
+        ++reads_;
+        return readings_[static_cast<std::size_t>(type)];
+    }
 
     void set(double keyDown, double keyUp, double flagsChanged) { readings_ = { keyDown, keyUp, flagsChanged }; }
-    // All three readings at once, as after a key press and release.
     void setIdle(double seconds) { set(seconds, seconds, seconds); }
     int readCount() const { return reads_; }
 

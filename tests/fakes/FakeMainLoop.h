@@ -2,6 +2,7 @@
 
 #include "platform/MainLoop.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,23 +15,47 @@ class FakeMainLoop final : public platform::MainLoop {
 public:
     explicit FakeMainLoop(std::vector<std::string>* log = nullptr) : log_(log) { }
 
-    platform::TimerHandle scheduleRepeating(double intervalSeconds, std::function<void()> handler) override;
+    platform::TimerHandle scheduleRepeating(double intervalSeconds, std::function<void()> handler) override
+    {
+        lastInterval_ = intervalSeconds;
+        timers_.push_back(std::make_shared<std::function<void()>>(std::move(handler)));
+        if (log_)
+            log_->push_back("timer scheduled");
+        return std::make_unique<Timer>(timers_.back(), log_);
+    }
 
-    // One timer event for every live timer, as after one interval.
-    void fire();
-    void fire(int times);
-    int liveTimerCount() const;
+    // One timer event for every live timer, as after one interval. A handler
+    // may cancel timers or schedule new ones; new ones wait for the next.
+    void fire()
+    {
+        for (const auto& handler : std::vector(timers_)) {
+            // A copy: the handler may cancel its own timer.
+            if (auto run = *handler)
+                run();
+        }
+    }
+    int liveTimerCount() const
+    {
+        return static_cast<int>(std::count_if(timers_.begin(), timers_.end(), [](auto& h) { return bool(*h); }));
+    }
     int timersCreated() const { return static_cast<int>(timers_.size()); }
     double lastInterval() const { return lastInterval_; }
 
 private:
-    struct Record {
-        std::function<void()> handler;
-        bool isLive = true;
+    // Cancelling empties the handler.
+    struct Timer final : platform::RepeatingTimer {
+        Timer(std::shared_ptr<std::function<void()>> h, std::vector<std::string>* l) : handler(std::move(h)), log(l) { }
+        ~Timer() override
+        {
+            *handler = nullptr;
+            if (log)
+                log->push_back("timer cancelled");
+        }
+        std::shared_ptr<std::function<void()>> handler;
+        std::vector<std::string>* log;
     };
-    class Timer;
 
-    std::vector<std::shared_ptr<Record>> timers_;
+    std::vector<std::shared_ptr<std::function<void()>>> timers_;
     std::vector<std::string>* log_;
     double lastInterval_ = 0.0;
 };

@@ -18,23 +18,23 @@ namespace lullswitch::fakes {
 // the shared settings store stays bound to it across tests.
 class FakePlatform {
 public:
-    FakePlatform();
+    FakePlatform() { userDefaults.reset(); }
     FakePlatform(const FakePlatform&) = delete;
     FakePlatform& operator=(const FakePlatform&) = delete;
 
     // What the fakes were asked, in order, across services.
     std::vector<std::string> log;
 
-    FakeUserDefaults& userDefaults;
+    FakeUserDefaults& userDefaults = FakeUserDefaults::standard();
     FakeKeyboardEventClock keyboardEventClock;
     FakeMainLoop mainLoop { &log };
-    FakeInputSources inputSources { macOSInputSourceIdentifiers(), &log };
+    FakeInputSources inputSources;
     FakeStatusBar statusBar { &log };
     FakeApplication application { &log };
 
 private:
-    platform::Platform platform_;
-    platform::ScopedPlatform installed_;
+    platform::Platform platform_ { userDefaults, keyboardEventClock, mainLoop, inputSources, statusBar, application };
+    platform::ScopedPlatform installed_ { platform_ };
 };
 
 } // namespace lullswitch::fakes

@@ -2,6 +2,7 @@
 
 #include "platform/common/MenuTree.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,29 +15,45 @@ class FakeStatusBar final : public platform::StatusBar {
 public:
     explicit FakeStatusBar(std::vector<std::string>* log = nullptr) : log_(log) { }
 
-    std::unique_ptr<platform::StatusItem> statusItemWithLength(double length) override;
-    std::shared_ptr<platform::Menu> createMenu() override;
+    std::unique_ptr<platform::StatusItem> statusItemWithLength(double length) override
+    {
+        lastLength_ = length;
+        if (log_)
+            log_->push_back("status item created");
+        auto item = std::make_unique<TrackedStatusItem>(items_, givesButtons_);
+        items_.push_back(item.get());
+        return item;
+    }
+    std::shared_ptr<platform::Menu> createMenu() override { return std::make_shared<platform::MenuTreeMenu>(); }
     std::shared_ptr<platform::MenuItem> createMenuItem(
-        std::string_view title, std::optional<platform::MenuAction> action, std::string_view keyEquivalent) override;
-    std::shared_ptr<platform::MenuItem> createSeparatorItem() override;
+        std::string_view title, std::optional<platform::MenuAction> action, std::string_view keyEquivalent) override
+    {
+        return std::make_shared<platform::MenuTreeItem>(std::string(title), action, std::string(keyEquivalent));
+    }
+    std::shared_ptr<platform::MenuItem> createSeparatorItem() override { return platform::MenuTreeItem::separator(); }
 
     // The next status item comes without a button.
     void setGivesButtons(bool givesButtons) { givesButtons_ = givesButtons; }
-
     // The most recent status item still held, or null.
     platform::MenuTreeStatusItem* statusItem() const;
     double lastLength() const { return lastLength_; }
     int statusItemCount() const { return static_cast<int>(items_.size()); }
     platform::MenuTreeMenu& menu() const;
-    // The item with this title in the main menu or a submenu; fails the test
-    // when there is none.
+    // The item with this title in the main menu or a submenu; throws when
+    // there is none.
     platform::MenuTreeItem& item(std::string_view title) const;
     // Chooses it as a person would; returns whether an action ran.
-    bool choose(std::string_view title) const;
+    bool choose(std::string_view title) const { return item(title).choose(); }
 
 private:
-    class TrackedStatusItem;
-
+    struct TrackedStatusItem final : platform::MenuTreeStatusItem {
+        TrackedStatusItem(std::vector<platform::MenuTreeStatusItem*>& all, bool hasButton)
+            : MenuTreeStatusItem(hasButton), items(all)
+        {
+        }
+        ~TrackedStatusItem() override { std::erase(items, this); }
+        std::vector<platform::MenuTreeStatusItem*>& items;
+    };
     std::vector<std::string>* log_;
     bool givesButtons_ = true;
     double lastLength_ = 0.0;

@@ -13,24 +13,53 @@ namespace lullswitch::fakes {
 class FakeUserDefaults final : public platform::UserDefaults {
 public:
     // One per process: the shared settings store binds to it for good.
-    static FakeUserDefaults& standard();
+    static FakeUserDefaults& standard()
+    {
+        static FakeUserDefaults defaults;
+        return defaults;
+    }
 
-    platform::StoredObject object(std::string_view key) override;
-    void setBool(bool value, std::string_view key) override;
-    double doubleValue(std::string_view key) override;
-    void setDouble(double value, std::string_view key) override;
+    platform::StoredObject object(std::string_view key) override
+    {
+        ++reads_[std::string(key)];
+        return stored(key);
+    }
+    void setBool(bool value, std::string_view key) override { write(key, value); }
+    double doubleValue(std::string_view key) override
+    {
+        const auto value = object(key);
+        if (const bool* boolean = value.boolean())
+            return *boolean ? 1.0 : 0.0;
+        return value.number() ? *value.number() : 0.0;
+    }
+    void setDouble(double value, std::string_view key) override { write(key, value); }
     void setOnExternalChange(std::function<void()> handler) override { onExternalChange_ = std::move(handler); }
 
     // What another writer does; `putExternally` also sends the change notice.
     void put(std::string_view key, platform::StoredObject value) { values_[std::string(key)] = std::move(value); }
-    void putExternally(std::string_view key, platform::StoredObject value);
-    platform::StoredObject stored(std::string_view key) const;
-    void reset();
+    void putExternally(std::string_view key, platform::StoredObject value)
+    {
+        put(key, std::move(value));
+        if (onExternalChange_)
+            onExternalChange_();
+    }
+    platform::StoredObject stored(std::string_view key) const
+    {
+        const auto found = values_.find(key);
+        return found == values_.end() ? platform::StoredObject::absent() : found->second;
+    }
+    void reset() { *this = FakeUserDefaults(); }
 
-    int readCount(std::string_view key) const;
+    int readCount(std::string_view key) const { return reads_.contains(key) ? reads_.find(key)->second : 0; }
     int writeCount() const { return writes_; }
 
 private:
+    void write(std::string_view key, platform::StoredObject value)
+    {
+        ++writes_;
+        put(key, std::move(value));
+    }
+
     std::map<std::string, platform::StoredObject, std::less<>> values_;
     std::map<std::string, int, std::less<>> reads_;
     int writes_ = 0;

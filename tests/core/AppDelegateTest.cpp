@@ -58,23 +58,6 @@ TEST_F(AppDelegateTest, ConstructionTouchesNothingAndLaunchRunsItsStepsInOrder)
     EXPECT_NE(delegate->statusMenuController(), nullptr);
 }
 
-TEST_F(AppDelegateTest, FirstRunSeedsTheStoreAndStartsWatching)
-{
-    // A fresh process: the launch makes the shared settings store.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            fakes::FakePlatform fresh;
-            auto app = AppDelegate::create();
-            app->applicationDidFinishLaunching();
-            std::exit(fresh.userDefaults.stored("delaySeconds") == StoredObject(2.0)
-                        && app->keyboardWatcher().isRunning() && fresh.statusBar.statusItem()->title() == "戻"
-                    ? 0
-                    : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-}
-
 TEST_F(AppDelegateTest, DisabledAtLaunchDoesNotWatch)
 {
     launch(false);
@@ -224,24 +207,19 @@ TEST_F(AppDelegateTest, AboutShowsTheFixedAlertOnce)
     EXPECT_EQ(alert.buttons, Strings { "OK" });
 }
 
+// Quitting stops the watcher, then terminates; termination itself only stops
+// the watcher, also when repeated.
 TEST_F(AppDelegateTest, QuitStopsTheWatcherBeforeTerminating)
-{
-    launch();
-    platform.log.clear();
-    ASSERT_TRUE(choose("終了"));
-    EXPECT_EQ(platform.log, (Strings { "timer cancelled", "terminate" }));
-}
-
-TEST_F(AppDelegateTest, TerminationOnlyStopsTheWatcher)
 {
     launch();
     tickWithIdle(10.0);
     const int writes = platform.userDefaults.writeCount();
-    for (int i = 0; i < 2; ++i) {
-        delegate->applicationWillTerminate();
-        EXPECT_FALSE(watcher().isRunning());
-        EXPECT_FALSE(watcher().hasFiredForCurrentIdlePeriod());
-    }
+    platform.log.clear();
+    ASSERT_TRUE(choose("終了"));
+    EXPECT_EQ(platform.log, (Strings { "timer cancelled", "terminate" }));
+    delegate->applicationWillTerminate();
+    EXPECT_FALSE(watcher().isRunning());
+    EXPECT_FALSE(watcher().hasFiredForCurrentIdlePeriod());
     EXPECT_NE(platform.statusBar.statusItem(), nullptr);
     EXPECT_EQ(platform.userDefaults.writeCount(), writes);
 }

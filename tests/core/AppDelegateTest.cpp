@@ -207,21 +207,24 @@ TEST_F(AppDelegateTest, AboutShowsTheFixedAlertOnce)
     EXPECT_EQ(alert.buttons, Strings { "OK" });
 }
 
-// Quitting stops the watcher, then terminates; termination itself only stops
-// the watcher, also when repeated.
-TEST_F(AppDelegateTest, QuitStopsTheWatcherBeforeTerminating)
+// Termination only stops the watcher, also when repeated; quitting stops it
+// before terminating.
+TEST_F(AppDelegateTest, TerminationStopsTheWatcherAndQuitDoesSoFirst)
 {
     launch();
     tickWithIdle(10.0);
     const int writes = platform.userDefaults.writeCount();
+    for (int i = 0; i < 2; ++i) {
+        delegate->applicationWillTerminate();
+        EXPECT_FALSE(watcher().isRunning());
+        EXPECT_FALSE(watcher().hasFiredForCurrentIdlePeriod());
+    }
+    EXPECT_NE(platform.statusBar.statusItem(), nullptr);
+    EXPECT_EQ(platform.userDefaults.writeCount(), writes);
+    launch();
     platform.log.clear();
     ASSERT_TRUE(choose("終了"));
     EXPECT_EQ(platform.log, (Strings { "timer cancelled", "terminate" }));
-    delegate->applicationWillTerminate();
-    EXPECT_FALSE(watcher().isRunning());
-    EXPECT_FALSE(watcher().hasFiredForCurrentIdlePeriod());
-    EXPECT_NE(platform.statusBar.statusItem(), nullptr);
-    EXPECT_EQ(platform.userDefaults.writeCount(), writes);
 }
 
 // Every handler outliving its delegate: each still does its store or

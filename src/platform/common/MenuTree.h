@@ -88,6 +88,7 @@ public:
 
     std::shared_ptr<Menu> menu() const;
     MenuTreeMenu* treeMenu() const { return menu_.get(); }
+    const std::shared_ptr<MenuTreeMenu>& sharedTreeMenu() const { return menu_; }
     bool hasButton() const { return hasButton_; }
     const std::string& title() const { return title_; }
     const std::string& toolTip() const { return toolTip_; }

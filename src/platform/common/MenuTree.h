@@ -72,7 +72,8 @@ public:
     void addItem(std::shared_ptr<MenuItem> item) override;
 
     const std::vector<std::shared_ptr<MenuTreeItem>>& items() const { return items_; }
-    MenuTreeItem* itemAt(std::size_t index) const { return index < items_.size() ? items_[index].get() : nullptr; }
+    // Out of range throws: a test reading past the end fails, never reads null.
+    MenuTreeItem* itemAt(std::size_t index) const { return items_.at(index).get(); }
 
 private:
     std::vector<std::shared_ptr<MenuTreeItem>> items_;

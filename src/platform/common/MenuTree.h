@@ -72,7 +72,8 @@ public:
     void addItem(std::shared_ptr<MenuItem> item) override;
 
     const std::vector<std::shared_ptr<MenuTreeItem>>& items() const { return items_; }
-    MenuTreeItem* itemAt(std::size_t index) const { return index < items_.size() ? items_[index].get() : nullptr; }
+    // Out of range throws: a test reading past the end fails, never reads null.
+    MenuTreeItem* itemAt(std::size_t index) const { return items_.at(index).get(); }
 
 private:
     std::vector<std::shared_ptr<MenuTreeItem>> items_;
@@ -88,6 +89,7 @@ public:
 
     std::shared_ptr<Menu> menu() const;
     MenuTreeMenu* treeMenu() const { return menu_.get(); }
+    const std::shared_ptr<MenuTreeMenu>& sharedTreeMenu() const { return menu_; }
     bool hasButton() const { return hasButton_; }
     const std::string& title() const { return title_; }
     const std::string& toolTip() const { return toolTip_; }

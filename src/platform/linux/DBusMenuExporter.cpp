@@ -1,7 +1,5 @@
 #include "platform/linux/DBusMenuExporter.h"
 
-#include "platform/linux/TrayMenuItem.h"
-
 #include <malloc.h>
 
 #include <algorithm>
@@ -135,11 +133,6 @@ GVariant* intArray(const std::vector<std::int32_t>& values)
     return g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, values.data(), values.size(), sizeof(std::int32_t));
 }
 
-platform::MenuTreeMenu* asTreeMenu(const std::shared_ptr<platform::Menu>& menu)
-{
-    return dynamic_cast<platform::MenuTreeMenu*>(menu.get());
-}
-
 } // namespace
 
 DBusMenuExporter::DBusMenuExporter(GDBusConnection* connection, std::string objectPath)
@@ -160,7 +153,7 @@ DBusMenuExporter::~DBusMenuExporter()
     layoutUpdate_.cancel();
 }
 
-void DBusMenuExporter::setRootMenu(std::shared_ptr<platform::Menu> menu)
+void DBusMenuExporter::setRootMenu(std::shared_ptr<platform::MenuTreeMenu> menu)
 {
     if (menu == root_)
         return;
@@ -190,11 +183,11 @@ void DBusMenuExporter::refreshIds()
     if (!idsAreStale_)
         return;
     idsAreStale_ = false;
-    std::map<std::int32_t, std::weak_ptr<platform::MenuItem>> itemsById;
-    std::unordered_map<const platform::MenuItem*, std::int32_t> idsByItem;
+    std::map<std::int32_t, std::weak_ptr<platform::MenuTreeItem>> itemsById;
+    std::unordered_map<const platform::MenuTreeItem*, std::int32_t> idsByItem;
     std::vector<platform::MenuTreeMenu*> pending;
-    if (auto* menu = asTreeMenu(root_))
-        pending.push_back(menu);
+    if (root_)
+        pending.push_back(root_.get());
     while (!pending.empty()) {
         auto* menu = pending.back();
         pending.pop_back();
@@ -210,10 +203,8 @@ void DBusMenuExporter::refreshIds()
                 id = nextId_++;
             itemsById.emplace(id, item);
             idsByItem.emplace(item.get(), id);
-            if (auto* treeItem = dynamic_cast<platform::MenuTreeItem*>(item.get())) {
-                if (auto* submenu = asTreeMenu(treeItem->submenu()))
-                    pending.push_back(submenu);
-            }
+            if (auto* submenu = item->treeSubmenu())
+                pending.push_back(submenu);
         }
     }
     itemsById_ = std::move(itemsById);
@@ -226,7 +217,7 @@ platform::MenuTreeItem* DBusMenuExporter::itemForId(std::int32_t id)
     auto found = itemsById_.find(id);
     if (found == itemsById_.end())
         return nullptr;
-    return dynamic_cast<platform::MenuTreeItem*>(found->second.lock().get());
+    return found->second.lock().get();
 }
 
 std::optional<DBusMenuExporter::Node> DBusMenuExporter::findNode(std::int32_t id)
@@ -235,11 +226,11 @@ std::optional<DBusMenuExporter::Node> DBusMenuExporter::findNode(std::int32_t id
     // date before a rebuild's LayoutUpdated has gone out.
     refreshIds();
     if (id == 0)
-        return Node { 0, nullptr, asTreeMenu(root_) };
+        return Node { 0, nullptr, root_.get() };
     auto* item = itemForId(id);
     if (!item)
         return std::nullopt;
-    return Node { id, item, asTreeMenu(item->submenu()) };
+    return Node { id, item, item->treeSubmenu() };
 }
 
 GVariant* DBusMenuExporter::properties(const Node& node, const std::vector<std::string>& names)
@@ -265,9 +256,8 @@ GVariant* DBusMenuExporter::properties(const Node& node, const std::vector<std::
     add("label", g_variant_new_string(escapeMnemonics(item->title()).c_str()));
     add("enabled", g_variant_new_boolean(item->isEnabled()));
     add("visible", g_variant_new_boolean(TRUE));
-    const auto* trayItem = dynamic_cast<const TrayMenuItem*>(item);
     const bool isOn = item->state() == platform::ControlState::on;
-    if (isOn || (trayItem && trayItem->hasState())) {
+    if (isOn || item->hasState()) {
         add("toggle-type", g_variant_new_string("checkmark"));
         add("toggle-state", g_variant_new_int32(isOn ? 1 : 0));
     }
@@ -284,11 +274,10 @@ GVariant* DBusMenuExporter::layout(const Node& node, int depth, const std::vecto
     g_variant_builder_init(&children, G_VARIANT_TYPE("av"));
     if (node.submenu && depth != 0) {
         for (const auto& child : node.submenu->items()) {
-            auto* childItem = dynamic_cast<platform::MenuTreeItem*>(child.get());
             auto id = idsByItem_.find(child.get());
-            if (!childItem || id == idsByItem_.end())
+            if (!child || id == idsByItem_.end())
                 continue;
-            const Node childNode { id->second, childItem, asTreeMenu(childItem->submenu()) };
+            const Node childNode { id->second, child.get(), child->treeSubmenu() };
             g_variant_builder_add(&children, "v", layout(childNode, depth < 0 ? -1 : depth - 1, names));
         }
     }

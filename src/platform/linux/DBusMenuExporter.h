@@ -33,7 +33,7 @@ public:
     const std::string& objectPath() const { return objectPath_; }
     bool isExported() const { return static_cast<bool>(registration_); }
 
-    void setRootMenu(std::shared_ptr<platform::Menu> menu);
+    void setRootMenu(std::shared_ptr<platform::MenuTreeMenu> menu);
     // Something in the tree changed.
     void menuChanged();
     std::uint32_t revision() const { return revision_; }
@@ -52,7 +52,7 @@ private:
     struct PendingClicks {
         GObjectPtr<GDBusMethodInvocation> invocation;
         bool isGroup;
-        std::vector<std::pair<std::int32_t, std::weak_ptr<platform::MenuItem>>> clicks;
+        std::vector<std::pair<std::int32_t, std::weak_ptr<platform::MenuTreeItem>>> clicks;
         std::vector<std::int32_t> idErrors;
     };
     using Method = void (DBusMenuExporter::*)(GVariant* parameters, GDBusMethodInvocation* invocation);
@@ -83,9 +83,9 @@ private:
     GObjectPtr<GDBusConnection> connection_;
     std::string objectPath_;
     GDBusNodeInfoPtr interfaceInfo_;
-    std::shared_ptr<platform::Menu> root_;
-    std::map<std::int32_t, std::weak_ptr<platform::MenuItem>> itemsById_;
-    std::unordered_map<const platform::MenuItem*, std::int32_t> idsByItem_;
+    std::shared_ptr<platform::MenuTreeMenu> root_;
+    std::map<std::int32_t, std::weak_ptr<platform::MenuTreeItem>> itemsById_;
+    std::unordered_map<const platform::MenuTreeItem*, std::int32_t> idsByItem_;
     std::int32_t nextId_ = 1;
     std::uint32_t revision_ = 1;
     bool idsAreStale_ = true;

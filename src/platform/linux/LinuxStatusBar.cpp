@@ -42,7 +42,7 @@ private:
     {
         notifierItem_.setTitle(tree_.title());
         notifierItem_.setToolTip(tree_.toolTip());
-        menuExporter_.setRootMenu(tree_.menu());
+        menuExporter_.setRootMenu(tree_.sharedTreeMenu());
     }
 
     int instance_;

@@ -198,8 +198,11 @@ public:
         std::ofstream(services + "/org.fcitx.Fcitx5.service")
             << "[D-BUS Service]\nName=org.fcitx.Fcitx5\nExec=/bin/sh -c 'touch " << marker() << "'\n";
         std::ofstream(dir_ + "/bus.conf")
-            << "<busconfig><listen>unix:dir=" << dir_ << "</listen><servicedir>" << services
-            << "</servicedir><policy context=\"default\"><allow send_destination=\"*\"/>"
+            << "<busconfig><type>session</type><listen>unix:dir=" << dir_
+            << "</listen><auth>EXTERNAL</auth><servicedir>" << services
+            << "</servicedir><limit name=\"service_start_timeout\">1000</limit>"
+               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+               "<allow eavesdrop=\"true\"/>"
                "<allow own=\"*\"/></policy></busconfig>\n";
         const std::string config = "--config-file=" + dir_ + "/bus.conf";
         gchar* argv[]

@@ -11,46 +11,34 @@ namespace lullswitch::tray_test {
 
 using namespace linux_backend;
 
-std::vector<gchar*> AgentProcess::environmentWith(const Environment& environment)
+namespace {
+
+struct StrvDeleter {
+    void operator()(gchar** strv) const { g_strfreev(strv); }
+};
+using Strv = std::unique_ptr<gchar*, StrvDeleter>;
+
+Strv environmentWith(const AgentProcess::Environment& environment)
 {
     gchar** env = g_get_environ();
     for (const auto& [name, value] : environment)
         env = value ? g_environ_setenv(env, name.c_str(), value->c_str(), TRUE) : g_environ_unsetenv(env, name.c_str());
-    std::vector<gchar*> result;
-    for (gchar** entry = env; *entry; ++entry)
-        result.push_back(*entry);
-    result.push_back(nullptr);
-    g_free(env); // the strings now belong to the caller's vector
-    return result;
+    return Strv(env);
 }
 
-namespace {
-
-void freeEnvironment(std::vector<gchar*>& env)
+int decode(int status)
 {
-    for (gchar* entry : env)
-        g_free(entry);
-}
-
-std::optional<int> decode(int status)
-{
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
 
 AgentProcess::AgentProcess(const Environment& environment)
 {
-    auto env = environmentWith(environment);
     gchar* argv[] = { const_cast<gchar*>(LULLSWITCH_AGENT), nullptr };
-    GError* rawError = nullptr;
-    const gboolean spawned
-        = g_spawn_async(nullptr, argv, env.data(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid_, &rawError);
-    GErrorPtr error(rawError);
-    freeEnvironment(env);
-    if (!spawned)
+    GErrorPtr error;
+    if (!g_spawn_async(nullptr, argv, environmentWith(environment).get(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
+            &pid_, ErrorOut(error)))
         throw TrayError(std::string("cannot start lullswitch: ") + error->message);
 }
 
@@ -58,8 +46,7 @@ AgentProcess::~AgentProcess()
 {
     if (!status_) {
         kill(pid_, SIGKILL);
-        int status = 0;
-        waitpid(pid_, &status, 0);
+        waitpid(pid_, nullptr, 0);
     }
     g_spawn_close_pid(pid_);
 }
@@ -73,41 +60,27 @@ void AgentProcess::signal(int number) const
 std::optional<int> AgentProcess::waitForExit(double seconds)
 {
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
-    while (!status_) {
-        int status = 0;
+    for (int status = 0; !status_; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
         if (waitpid(pid_, &status, WNOHANG) == pid_)
             status_ = decode(status);
         else if (g_get_monotonic_time() > deadline)
             break;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return status_;
 }
 
-bool AgentProcess::isRunning()
-{
-    return !waitForExit(0);
-}
-
 std::pair<int, std::string> AgentProcess::runToEnd(const Environment& environment, double seconds)
 {
-    auto env = environmentWith(environment);
     const std::string timeout = std::to_string(seconds);
-    gchar* argv[] = { const_cast<gchar*>("timeout"), const_cast<gchar*>(timeout.c_str()),
-        const_cast<gchar*>(LULLSWITCH_AGENT), nullptr };
+    const gchar* argv[] = { "timeout", timeout.c_str(), LULLSWITCH_AGENT, nullptr };
     gchar* errorText = nullptr;
     gint status = 0;
-    GError* rawError = nullptr;
-    const gboolean ran = g_spawn_sync(nullptr, argv, env.data(),
-        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr, nullptr,
-        &errorText, &status, &rawError);
-    GErrorPtr error(rawError);
-    GMallocPtr<gchar> ownedText(errorText);
-    freeEnvironment(env);
-    if (!ran)
+    if (!g_spawn_sync(nullptr, const_cast<gchar**>(argv), environmentWith(environment).get(),
+            static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr, nullptr,
+            &errorText, &status, nullptr))
         throw TrayError("cannot run lullswitch");
-    return { *decode(status), errorText ? errorText : "" };
+    const GMallocPtr<gchar> owned(errorText);
+    return { decode(status), errorText ? errorText : "" };
 }
 
 } // namespace lullswitch::tray_test

@@ -25,13 +25,11 @@ public:
     // The exit status once it has exited on its own, -1 when killed by a
     // signal; nothing when it still runs after `seconds`.
     std::optional<int> waitForExit(double seconds);
-    bool isRunning();
+    bool isRunning() { return !waitForExit(0); }
 
     // Runs it to its end (for start-ups that fail at once): exit status and
     // what it wrote to stderr.
     static std::pair<int, std::string> runToEnd(const Environment& environment, double seconds);
-
-    static std::vector<gchar*> environmentWith(const Environment& environment);
 
 private:
     GPid pid_ = 0;

@@ -1,4 +1,5 @@
 #include "platform/linux/Fcitx5InputSources.h"
+#include "SessionBus.h"
 #include "SessionSupport.h"
 #include "contract/InputSourceServicesContract.h"
 #include "fakes/FakePlatform.h"
@@ -19,7 +20,6 @@ namespace lullswitch {
 namespace {
 
 using linux_backend::Fcitx5InputSources;
-using linux_backend::GErrorPtr;
 using linux_backend::GObjectPtr;
 using namespace session_test;
 using namespace contract;
@@ -40,9 +40,8 @@ public:
     ~Fcitx5Driver()
     {
         holder_.reset();
-        if (!fcitxIsOnBus() || isPaused_) {
+        if (!fcitxIsOnBus() || isPaused_)
             controlFcitx(isPaused_ ? "resume" : "start");
-        }
         // Lets GLib finish with the backend's name watch.
         iterateFor(0.05);
     }
@@ -69,16 +68,10 @@ public:
     std::optional<std::string> currentAsThePlatformSaysIt() { return fcitxCurrentInputMethod(); }
 
     void makeUnavailable() { ASSERT_TRUE(controlFcitx("stop")); }
-    void kill() { ASSERT_TRUE(controlFcitx("kill")); }
-    void pause()
+    void pauseOrResume(bool pause)
     {
-        ASSERT_TRUE(controlFcitx("pause"));
-        isPaused_ = true;
-    }
-    void resume()
-    {
-        ASSERT_TRUE(controlFcitx("resume"));
-        isPaused_ = false;
+        ASSERT_TRUE(controlFcitx(pause ? "pause" : "resume"));
+        isPaused_ = pause;
     }
     void dropInputContext() { holder_.reset(); }
 
@@ -126,15 +119,12 @@ TEST_F(Fcitx5InputSourcesTest, ASourceOutsideTheGroupIsNotSelected)
     const platform::InputSourceRef anthy = (*before)[1];
 
     // The user takes anthy out of the group between two calls.
-    GErrorPtr error;
     GVariantBuilder entries;
     g_variant_builder_init(&entries, G_VARIANT_TYPE("a(ss)"));
     g_variant_builder_add(&entries, "(ss)", "keyboard-us", "");
     g_variant_builder_add(&entries, "(ss)", "keyboard-jp", "");
-    linux_backend::GVariantPtr reply(g_dbus_connection_call_sync(sessionBus(), "org.fcitx.Fcitx5", "/controller",
-        "org.fcitx.Fcitx.Controller1", "SetInputMethodGroupInfo", g_variant_new("(ssa(ss))", "Default", "us", &entries),
-        nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr, linux_backend::ErrorOut(error)));
-    ASSERT_TRUE(reply) << error->message;
+    ASSERT_TRUE(callOn(sessionBus(), "org.fcitx.Fcitx5", "/controller", "org.fcitx.Fcitx.Controller1",
+        "SetInputMethodGroupInfo", g_variant_new("(ssa(ss))", "Default", "us", &entries)));
 
     EXPECT_NE(sources().select(anthy), 0);
     EXPECT_EQ(fcitxCurrentInputMethod(), "keyboard-us");
@@ -150,12 +140,12 @@ TEST_F(Fcitx5InputSourcesTest, ASourceOutsideTheGroupIsNotSelected)
     ASSERT_TRUE(controlFcitx("restart"));
 }
 
-TEST_F(Fcitx5InputSourcesTest, KilledFcitxGivesNoSourceAndNoListAtOnceThenARestartedOneWorks)
+TEST_F(Fcitx5InputSourcesTest, KilledFcitxGivesNoSourceAndNoListAtOnce)
 {
     driver.setCurrent("anthy");
     const auto list = sources().createEnabledInputSourceList();
     ASSERT_TRUE(list && list->size() == 2u);
-    driver.kill();
+    ASSERT_TRUE(controlFcitx("kill"));
 
     // Before the name watch has seen it go, and after.
     for (int round = 0; round < 2; ++round) {
@@ -169,19 +159,13 @@ TEST_F(Fcitx5InputSourcesTest, KilledFcitxGivesNoSourceAndNoListAtOnceThenAResta
         ASSERT_TRUE(iterateUntil([&] { return !sources().isFcitxOnBus(); }, 5.0));
     }
 
-    ASSERT_TRUE(controlFcitx("start"));
-    // The context holder focuses a new context on the new fcitx5.
-    ASSERT_TRUE(iterateUntil([&] { return currentIdentifier() == "keyboard-us"; }, 5.0));
-    driver.setCurrent("anthy");
-    EXPECT_TRUE(InputSourceSwitcher().isJapaneseInputActive());
-    InputSourceSwitcher().switchToEisu();
-    EXPECT_EQ(fcitxCurrentInputMethod(), "keyboard-us");
+    // That a started one is picked up again, sway-e2e shows.
 }
 
 TEST_F(Fcitx5InputSourcesTest, AHungFcitxCostsOneTimeoutAtMost)
 {
     driver.setCurrent("anthy");
-    driver.pause();
+    driver.pauseOrResume(true);
 
     gint64 start = g_get_monotonic_time();
     EXPECT_FALSE(sources().copyCurrentKeyboardInputSource());
@@ -197,15 +181,8 @@ TEST_F(Fcitx5InputSourcesTest, AHungFcitxCostsOneTimeoutAtMost)
     switcher.switchToEisu();
     EXPECT_LT(secondsSince(start), 0.25);
 
-    driver.resume();
+    driver.pauseOrResume(false);
     ASSERT_TRUE(iterateUntil([&] { return currentIdentifier() == "anthy"; }, 5.0));
-}
-
-TEST(Fcitx5InputSourcesWithoutBus, HasNothingAndSelectsNothing)
-{
-    Fcitx5InputSources sources(nullptr);
-    EXPECT_FALSE(sources.copyCurrentKeyboardInputSource());
-    EXPECT_FALSE(sources.createEnabledInputSourceList());
 }
 
 // A bus of the test's own on which org.fcitx.Fcitx5 is D-Bus activatable:
@@ -270,6 +247,7 @@ private:
 
 TEST(Fcitx5InputSourcesActivation, NoCallStartsFcitx)
 {
+    EXPECT_FALSE(Fcitx5InputSources(nullptr).createEnabledInputSourceList()) << "no bus at all";
     ActivatableBus activatable;
     ASSERT_TRUE(activatable.bus());
     {

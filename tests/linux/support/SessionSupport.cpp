@@ -1,4 +1,5 @@
 #include "SessionSupport.h"
+#include "SessionBus.h"
 
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -82,19 +83,10 @@ GDBusConnection* sessionBus()
 
 namespace {
 
-GVariantPtr callBus(const char* name, const char* path, const char* interface, const char* method, GVariant* parameters,
-    const char* replyType)
-{
-    GError* rawError = nullptr;
-    GVariantPtr reply(g_dbus_connection_call_sync(sessionBus(), name, path, interface, method, parameters,
-        G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr, &rawError));
-    const GErrorPtr error(rawError);
-    return reply;
-}
-
 GVariantPtr callController(const char* method, GVariant* parameters, const char* replyType)
 {
-    return callBus("org.fcitx.Fcitx5", "/controller", "org.fcitx.Fcitx.Controller1", method, parameters, replyType);
+    return callOn(
+        sessionBus(), "org.fcitx.Fcitx5", "/controller", "org.fcitx.Fcitx.Controller1", method, parameters, replyType);
 }
 
 } // namespace
@@ -116,8 +108,8 @@ bool fcitxSetCurrentInputMethod(const std::string& name)
 
 bool fcitxIsOnBus()
 {
-    const auto reply = callBus("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-        g_variant_new("(s)", "org.fcitx.Fcitx5"), "(b)");
+    const auto reply = callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", "org.fcitx.Fcitx5"), "(b)");
     gboolean hasOwner = FALSE;
     if (reply)
         g_variant_get(reply.get(), "(b)", &hasOwner);

@@ -1,13 +1,12 @@
 // lullswitch_test_ic: keeps one focused fcitx5 input context on the session
 // bus, as a focused text field would, so that fcitx5's controller calls have
-// an input context to act on. fcitx5 takes input-context calls only from the
-// connection that created the context and drops the context when that
-// connection closes, hence a process that stays.
+// an input context to act on. fcitx5 drops a context when the connection that
+// created it closes, hence a process that stays.
 //
 // Whenever fcitx5 (re)appears on the bus it creates and focuses a new
 // context and prints "focused <object path>"; when fcitx5 goes it prints
 // "lost". SIGTERM or SIGINT destroys the context and exits 0.
-#include "platform/linux/GLibHandles.h"
+#include "SessionBus.h"
 #include "platform/linux/GLibRegistrations.h"
 
 #include <glib-unix.h>
@@ -19,9 +18,7 @@
 namespace {
 
 using namespace lullswitch::linux_backend;
-
-constexpr const char* fcitxName = "org.fcitx.Fcitx5";
-constexpr int timeoutMs = 2000;
+using namespace lullswitch::session_test;
 
 struct Holder {
     GDBusConnection* bus = nullptr;
@@ -29,58 +26,24 @@ struct Holder {
     std::string context; // object path, "" while none
 };
 
-GVariantPtr call(GDBusConnection* bus, const char* path, const char* interface, const char* method,
-    GVariant* parameters, const char* replyType)
+void say(const std::string& text)
 {
-    GError* rawError = nullptr;
-    GVariantPtr reply(g_dbus_connection_call_sync(bus, fcitxName, path, interface, method, parameters,
-        replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr,
-        &rawError));
-    const GErrorPtr error(rawError);
-    if (error)
-        std::fprintf(stderr, "lullswitch_test_ic: %s: %s\n", method, error->message);
-    return reply;
-}
-
-void createContext(Holder& holder)
-{
-    GVariantBuilder properties;
-    g_variant_builder_init(&properties, G_VARIANT_TYPE("a(ss)"));
-    g_variant_builder_add(&properties, "(ss)", "program", "lullswitch-test");
-    g_variant_builder_add(&properties, "(ss)", "display", "x11:");
-    const auto reply = call(holder.bus, "/org/freedesktop/portal/inputmethod", "org.fcitx.Fcitx.InputMethod1",
-        "CreateInputContext", g_variant_new("(a(ss))", &properties), "(oay)");
-    if (!reply)
-        return;
-    const gchar* path = nullptr;
-    g_variant_get(reply.get(), "(&o@ay)", &path, nullptr);
-    if (!call(holder.bus, path, "org.fcitx.Fcitx.InputContext1", "FocusIn", nullptr, "()"))
-        return;
-    holder.context = path;
-    std::printf("focused %s\n", path);
+    std::printf("%s\n", text.c_str());
     std::fflush(stdout);
-}
-
-void destroyContext(Holder& holder)
-{
-    if (holder.context.empty())
-        return;
-    call(holder.bus, holder.context.c_str(), "org.fcitx.Fcitx.InputContext1", "DestroyIC", nullptr, "()");
-    holder.context.clear();
 }
 
 void fcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer data)
 {
     auto& holder = *static_cast<Holder*>(data);
-    holder.context.clear();
-    createContext(holder);
+    holder.context = focusNewFcitxContext(holder.bus, "lullswitch-test");
+    if (!holder.context.empty())
+        say("focused " + holder.context);
 }
 
 void fcitxVanished(GDBusConnection*, const gchar*, gpointer data)
 {
     static_cast<Holder*>(data)->context.clear();
-    std::printf("lost\n");
-    std::fflush(stdout);
+    say("lost");
 }
 
 gboolean quit(gpointer data)
@@ -93,28 +56,22 @@ gboolean quit(gpointer data)
 
 int main()
 {
-    GError* rawError = nullptr;
-    const GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
-    const GErrorPtr error(rawError);
+    const GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
     if (!bus) {
-        std::fprintf(stderr, "lullswitch_test_ic: no session bus: %s\n", error ? error->message : "?");
+        std::fprintf(stderr, "lullswitch_test_ic: no session bus\n");
         return 1;
     }
-    Holder holder;
-    holder.bus = bus.get();
-    holder.loop = g_main_loop_new(nullptr, FALSE);
-
-    const BusNameHandle watch(g_bus_watch_name_on_connection(bus.get(), fcitxName, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                  fcitxAppeared, fcitxVanished, &holder, nullptr),
+    Holder holder { bus.get(), g_main_loop_new(nullptr, FALSE), "" };
+    const BusNameHandle watch(g_bus_watch_name_on_connection(bus.get(), "org.fcitx.Fcitx5",
+                                  G_BUS_NAME_WATCHER_FLAGS_NONE, fcitxAppeared, fcitxVanished, &holder, nullptr),
         g_bus_unwatch_name);
     const guint term = g_unix_signal_add(SIGTERM, quit, &holder);
     const guint interrupt = g_unix_signal_add(SIGINT, quit, &holder);
-
     g_main_loop_run(holder.loop);
-
     g_source_remove(term);
     g_source_remove(interrupt);
-    destroyContext(holder);
+    if (!holder.context.empty())
+        callOn(bus.get(), "org.fcitx.Fcitx5", holder.context.c_str(), "org.fcitx.Fcitx.InputContext1", "DestroyIC");
     g_main_loop_unref(holder.loop);
     return 0;
 }

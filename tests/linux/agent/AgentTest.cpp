@@ -251,7 +251,7 @@ TEST_F(AgentTest, HandEditsTakeEffect)
         std::ofstream(preferencesPath() + ".new") << edit.contents;
         ASSERT_EQ(std::rename((preferencesPath() + ".new").c_str(), preferencesPath().c_str()), 0);
         EXPECT_TRUE(waitUntil([&] { return title() == edit.title; }, 2)) << edit.contents;
-        EXPECT_TRUE(waitUntil([&] { return host->menu().find(edit.checkedDelay).toggleState() == 1; }, 2));
+        EXPECT_TRUE(waitUntil([&] { return host->menu().find(edit.checkedDelay).printed("toggle-state") == "1"; }, 2));
     }
 }
 

@@ -69,18 +69,18 @@ void drawMenu(const MenuEntry& menu, int depth)
 {
     for (const auto& entry : menu.children) {
         std::string line(4 + depth * 4, ' ');
-        if (entry.type() == "separator") {
+        if (entry.printed("type") == "'separator'") {
             say(line + "────────────");
             continue;
         }
-        if (entry.toggleType() == "checkmark")
-            line += entry.toggleState() == 1 ? "✓ " : "  ";
+        if (entry.printed("toggle-type") == "'checkmark'")
+            line += entry.printed("toggle-state") == "1" ? "✓ " : "  ";
         line += entry.label();
-        if (!entry.shortcut().empty())
-            line += "    " + entry.shortcut();
-        if (!entry.isEnabled())
+        if (!entry.printed("shortcut").empty())
+            line += "    " + entry.printed("shortcut");
+        if (entry.printed("enabled") == "false")
             line += "    (greyed out)";
-        if (entry.childrenDisplay() == "submenu")
+        if (entry.printed("children-display") == "'submenu'")
             line += "  ▸";
         say(line);
         drawMenu(entry, depth + 1);

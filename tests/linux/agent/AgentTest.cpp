@@ -110,7 +110,8 @@ TEST_F(AgentTest, HandEditsTakeEffect)
         std::ofstream(path + ".new") << edit.contents;
         ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
         EXPECT_TRUE(iterateUntil([&] { return title() == edit.title; }, 2)) << edit.contents;
-        EXPECT_TRUE(iterateUntil([&] { return host->menu().find(edit.checkedDelay).toggleState() == 1; }, 2));
+        EXPECT_TRUE(
+            iterateUntil([&] { return host->menu().find(edit.checkedDelay).printed("toggle-state") == "1"; }, 2));
     }
 }
 

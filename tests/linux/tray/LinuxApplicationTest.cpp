@@ -53,18 +53,16 @@ TEST(LinuxApplicationTest, LaunchesInTheLoopAndTerminatesOnceAfterWhichRunReturn
     EXPECT_TRUE(application.isTerminating());
 }
 
-class SignalTest : public ::testing::TestWithParam<int> { };
-
-TEST_P(SignalTest, SignalTakesTheQuitPathThroughTheLoop)
+TEST(LinuxApplicationTest, InterruptAndTerminateSignalsTakeTheQuitPathThroughTheLoop)
 {
-    LinuxApplication application(nullptr);
-    RecordingDelegate delegate;
-    delegate.onLaunch = [&] { raise(GetParam()); };
-    application.run(delegate);
-    EXPECT_THAT(delegate.log, ElementsAre("launch", "terminate"));
+    for (const int signal : { SIGINT, SIGTERM }) {
+        LinuxApplication application(nullptr);
+        RecordingDelegate delegate;
+        delegate.onLaunch = [&] { raise(signal); };
+        application.run(delegate);
+        EXPECT_THAT(delegate.log, ElementsAre("launch", "terminate")) << signal;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, SignalTest, ::testing::Values(SIGINT, SIGTERM));
 
 TEST(LinuxApplicationTest, TerminateBeforeRunMeansNoLaunchAndAnAgentHasNoWindows)
 {
@@ -165,11 +163,6 @@ struct DialogCase {
     std::string informative;
     std::vector<std::string> arguments; // after the program's path
 };
-
-void PrintTo(const DialogCase& c, std::ostream* out)
-{
-    *out << c.program << " style " << static_cast<int>(c.style);
-}
 
 class DialogCommandTest : public ::testing::TestWithParam<DialogCase> { };
 
@@ -354,11 +347,13 @@ private:
     std::vector<std::string> notified_;
 };
 
+// Without a dialog program a notification stands in; with neither, nothing.
 TEST(DesktopAlertTest, WithoutADialogProgramANotificationStandsInUntilClosed)
 {
     FakeDialog noDialog("not-a-dialog");
-    FakeNotificationServer server;
     LinuxApplication application(sessionBus());
+    EXPECT_EQ(aboutAlert(application)->runModal(), DesktopAlert::abortReturn);
+    FakeNotificationServer server;
     auto alert = aboutAlert(application);
     std::thread closer([&] {
         while (server.notified().empty())
@@ -372,13 +367,6 @@ TEST(DesktopAlertTest, WithoutADialogProgramANotificationStandsInUntilClosed)
     closer.join();
     EXPECT_GE(session_test::secondsSince(start), 0.1) << "another notification's closing does not end it";
     EXPECT_THAT(server.notified(), ElementsAre("Lullswitch", "Lullswitch", aboutText, "['default', 'OK']"));
-}
-
-TEST(DesktopAlertTest, WithNothingToShowItReturnsAtOnce)
-{
-    FakeDialog noDialog("not-a-dialog");
-    LinuxApplication application(sessionBus());
-    EXPECT_EQ(aboutAlert(application)->runModal(), DesktopAlert::abortReturn);
 }
 
 } // namespace

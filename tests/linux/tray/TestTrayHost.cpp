@@ -38,79 +38,35 @@ GDBusConnection* newSessionConnection()
     return connection;
 }
 
-GVariantPtr lookup(const std::map<std::string, GVariantPtr>& properties, const std::string& name)
-{
-    auto found = properties.find(name);
-    return found == properties.end() ? nullptr : GVariantPtr(g_variant_ref(found->second.get()));
-}
-
-std::map<std::string, GVariantPtr> propertyMap(GVariant* dictionary)
-{
-    std::map<std::string, GVariantPtr> properties;
-    GVariantIter iter;
-    const gchar* key;
-    GVariant* value;
-    g_variant_iter_init(&iter, dictionary);
-    while (g_variant_iter_next(&iter, "{&sv}", &key, &value))
-        properties.emplace(key, GVariantPtr(value));
-    return properties;
-}
-
 MenuEntry parseLayout(GVariant* node)
 {
     MenuEntry entry;
     GVariant* properties;
-    GVariant* children;
-    g_variant_get(node, "(i@a{sv}@av)", &entry.id, &properties, &children);
-    entry.properties = propertyMap(properties);
-    g_variant_unref(properties);
-    for (gsize i = 0, n = g_variant_n_children(children); i < n; ++i) {
-        GVariantPtr boxed(g_variant_get_child_value(children, i));
-        GVariantPtr child(g_variant_get_variant(boxed.get()));
-        entry.children.push_back(parseLayout(child.get()));
+    GVariantIter* children;
+    GVariant* child;
+    g_variant_get(node, "(i@a{sv}av)", &entry.id, &properties, &children);
+    entry.properties.reset(properties);
+    while (g_variant_iter_next(children, "v", &child)) {
+        entry.children.push_back(parseLayout(child));
+        g_variant_unref(child);
     }
-    g_variant_unref(children);
+    g_variant_iter_free(children);
     return entry;
 }
 
 } // namespace
 
-std::string MenuEntry::text(const char* name, const char* fallback) const
+std::string MenuEntry::printed(const std::string& name) const
 {
-    auto value = lookup(properties, name);
-    return value ? g_variant_get_string(value.get(), nullptr) : fallback;
+    GVariantPtr value(g_variant_lookup_value(properties.get(), name.c_str(), nullptr));
+    return value ? GMallocPtr<gchar>(g_variant_print(value.get(), FALSE)).get() : "";
 }
 
-bool MenuEntry::isEnabled() const
+std::string MenuEntry::label() const
 {
-    auto value = lookup(properties, "enabled");
-    return value ? g_variant_get_boolean(value.get()) : true;
-}
-
-int MenuEntry::toggleState() const
-{
-    auto value = lookup(properties, "toggle-state");
-    return value ? g_variant_get_int32(value.get()) : -1;
-}
-
-std::string MenuEntry::shortcut() const
-{
-    std::string text;
-    auto value = lookup(properties, "shortcut");
-    if (!value)
-        return text;
-    GVariantIter combinations;
-    GVariantIter* keys;
-    const gchar* key;
-    for (g_variant_iter_init(&combinations, value.get()); g_variant_iter_next(&combinations, "as", &keys);
-         g_variant_iter_free(keys)) {
-        text += text.empty() ? "" : ",";
-        for (bool first = true; g_variant_iter_next(keys, "&s", &key); first = false) {
-            text += first ? "" : "+";
-            text += key;
-        }
-    }
-    return text;
+    const gchar* label = "";
+    g_variant_lookup(properties.get(), "label", "&s", &label);
+    return label;
 }
 
 const MenuEntry& MenuEntry::find(const std::string& wanted) const

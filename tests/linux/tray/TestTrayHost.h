@@ -22,20 +22,12 @@ namespace lullswitch::tray_test {
 // One entry of a dbusmenu layout, with the protocol's defaults applied.
 struct MenuEntry {
     std::int32_t id = 0;
-    std::map<std::string, linux_backend::GVariantPtr> properties;
+    linux_backend::GVariantPtr properties; // a{sv}
     std::vector<MenuEntry> children;
 
-    std::string text(const char* name, const char* fallback = "") const;
-    std::string type() const { return text("type", "standard"); } // or "separator"
-    std::string label() const { return text("label"); } // as sent, mnemonics escaped
-    bool isEnabled() const;
-    std::string toggleType() const { return text("toggle-type"); }
-    int toggleState() const; // -1 when none
-    std::string childrenDisplay() const { return text("children-display"); }
-    // [["Control","q"]] as "Control+q"; several combinations joined by ",".
-    std::string shortcut() const;
-    bool has(const std::string& property) const { return properties.contains(property); }
-
+    // A property as g_variant_print writes it ("'submenu'", "1"); "" when absent.
+    std::string printed(const std::string& name) const;
+    std::string label() const; // as sent, mnemonics escaped
     // The first entry with this label, depth first; throws when none.
     const MenuEntry& find(const std::string& label) const;
 };

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <set>
 
 namespace lullswitch::tray_test {
@@ -40,7 +41,7 @@ protected:
     {
         controller = std::make_unique<StatusMenuController>(
             [this] {
-                ++toggles;
+                ++otherActions;
                 auto& defaults = fakes::FakeUserDefaults::standard();
                 const auto stored = defaults.object("isEnabled");
                 defaults.setBool(stored.boolean() ? !*stored.boolean() : false, "isEnabled");
@@ -51,7 +52,7 @@ protected:
                 fakes::FakeUserDefaults::standard().setDouble(seconds, "delaySeconds");
                 controller->rebuildMenu();
             },
-            [this] { ++switches; }, [this] { onAbout(); }, [this] { ++quits; });
+            [this] { ++otherActions; }, [this] { onAbout(); }, [this] { ++otherActions; });
     }
 
     // Waits until the item has registered and its first layout was sent.
@@ -70,9 +71,7 @@ protected:
     platform::ScopedPlatform installed { platform };
     TestTrayHost host;
     std::unique_ptr<StatusMenuController> controller;
-    int toggles = 0;
-    int switches = 0;
-    int quits = 0;
+    int otherActions = 0; // toggle, switch, quit
     std::vector<double> delays;
     std::function<void()> onAbout = [] {};
 };
@@ -85,24 +84,13 @@ TEST_F(TrayItemTest, RegistersByUniqueNameWithTheItemProperties)
     const auto item = host.items().front();
     EXPECT_EQ(item.busName, g_dbus_connection_get_unique_name(sessionBus()));
     EXPECT_EQ(item.objectPath, "/StatusNotifierItem");
-    auto text = [&](const char* name) {
+    const std::pair<const char*, const char*> properties[] = { { "Category", "'ApplicationStatus'" },
+        { "Id", "'lullswitch'" }, { "Title", "'戻'" }, { "XAyatanaLabel", "'戻'" }, { "Status", "'Active'" },
+        { "Menu", "'/MenuBar'" }, { "ItemIsMenu", "true" }, { "ToolTip", "('', [], 'Lullswitch', '')" } };
+    for (const auto& [name, expected] : properties) {
         auto value = pump([&] { return host.itemProperty(name); });
-        return std::string(g_variant_get_string(value.get(), nullptr));
-    };
-    EXPECT_EQ(text("Category"), "ApplicationStatus");
-    EXPECT_EQ(text("Id"), "lullswitch");
-    EXPECT_EQ(text("Title"), "戻");
-    EXPECT_EQ(text("XAyatanaLabel"), "戻");
-    EXPECT_EQ(text("Status"), "Active");
-    EXPECT_EQ(text("Menu"), "/MenuBar");
-    auto itemIsMenu = pump([&] { return host.itemProperty("ItemIsMenu"); });
-    EXPECT_TRUE(g_variant_get_boolean(itemIsMenu.get()));
-    auto toolTip = pump([&] { return host.itemProperty("ToolTip"); });
-    const gchar* toolTipTitle;
-    const gchar* toolTipText;
-    g_variant_get(toolTip.get(), "(&sa(iiay)&s&s)", nullptr, nullptr, &toolTipTitle, &toolTipText);
-    EXPECT_STREQ(toolTipTitle, "Lullswitch");
-    EXPECT_STREQ(toolTipText, "");
+        EXPECT_STREQ(GMallocPtr<gchar>(g_variant_print(value.get(), FALSE)).get(), expected) << name;
+    }
     // No Activate: a plain click opens the menu.
     const auto reply = pump([&] {
         return host.call(
@@ -131,56 +119,36 @@ std::vector<std::tuple<int, int, std::string>> pixmaps(GVariant* list)
     return result;
 }
 
-TEST_F(TrayItemTest, IconIsTheTitleGlyphInEveryTraySize)
+// Title, label and icon change together, announced once and only when the
+// title changes; rebuilds within one iteration send one layout update.
+TEST_F(TrayItemTest, TitleChangeIsAnnouncedOnceAndOnlyWhenItChanges)
 {
     makeController();
     waitForItem();
+    iterateFor(0.3); // the first title's own announcements arrive first
     auto on = pixmaps(pump([&] { return host.itemProperty("IconPixmap"); }).get());
-    const int icons = host.signalCount("NewIcon");
+    const std::map<std::string, int> before
+        = { { "NewTitle", host.signalCount("NewTitle") }, { "XAyatanaNewLabel", host.signalCount("XAyatanaNewLabel") },
+              { "NewIcon", host.signalCount("NewIcon") }, { "LayoutUpdated", host.signalCount("LayoutUpdated") } };
 
     fakes::FakeUserDefaults::standard().setBool(false, "isEnabled");
     controller->rebuildMenu();
-    ASSERT_TRUE(iterateUntil([&] { return host.signalCount("NewIcon") > icons; }, 5));
+    controller->rebuildMenu();
+    ASSERT_TRUE(iterateUntil([&] { return host.signalCount("NewIcon") > before.at("NewIcon"); }, 5));
+    iterateFor(0.3);
+    for (const auto& [signal, count] : before)
+        EXPECT_EQ(host.signalCount(signal), count + 1) << signal;
+    EXPECT_STREQ(g_variant_get_string(pump([&] { return host.itemProperty("Title"); }).get(), nullptr), "休");
     auto off = pixmaps(pump([&] { return host.itemProperty("IconPixmap"); }).get());
-
     std::vector<int> sizes;
     for (std::size_t i = 0; i < on.size(); ++i) {
         const auto& [width, height, argb] = on[i];
         sizes.push_back(width);
         EXPECT_EQ(width, height);
         ASSERT_EQ(argb.size(), static_cast<std::size_t>(width * height * 4));
-        std::set<unsigned char> alphas;
-        for (std::size_t p = 0; p < argb.size(); p += 4)
-            alphas.insert(static_cast<unsigned char>(argb[p]));
-        // Ink on a transparent ground.
-        EXPECT_TRUE(alphas.contains(0)) << width;
-        EXPECT_GE(*alphas.rbegin(), 200) << width;
         EXPECT_NE(argb, std::get<2>(off.at(i))) << "戻 and 休 look alike at " << width;
     }
     EXPECT_THAT(sizes, ElementsAre(16, 22, 24, 32, 48));
-}
-
-TEST_F(TrayItemTest, TitleChangeIsAnnouncedOnceAndOnlyWhenItChanges)
-{
-    makeController();
-    waitForItem();
-    iterateFor(0.3); // the first title's own announcements arrive first
-    const int titles = host.signalCount("NewTitle");
-    const int labels = host.signalCount("XAyatanaNewLabel");
-
-    controller->rebuildMenu();
-    iterateFor(0.3);
-    EXPECT_EQ(host.signalCount("NewTitle"), titles);
-
-    fakes::FakeUserDefaults::standard().setBool(false, "isEnabled");
-    controller->rebuildMenu();
-    controller->rebuildMenu();
-    ASSERT_TRUE(iterateUntil([&] { return host.signalCount("XAyatanaNewLabel") > labels; }, 5));
-    iterateFor(0.3);
-    EXPECT_EQ(host.signalCount("NewTitle"), titles + 1);
-    EXPECT_EQ(host.signalCount("XAyatanaNewLabel"), labels + 1);
-    auto title = pump([&] { return host.itemProperty("Title"); });
-    EXPECT_STREQ(g_variant_get_string(title.get(), nullptr), "休");
 }
 
 // Ids, depth, parents and property names as GetLayout takes them; what the
@@ -191,7 +159,7 @@ TEST_F(TrayItemTest, GetLayoutHonoursParentDepthAndPropertyNames)
     waitForItem();
     const auto root = pump([&] { return host.menu(); });
     EXPECT_EQ(root.id, 0);
-    EXPECT_EQ(root.childrenDisplay(), "submenu");
+    EXPECT_EQ(root.printed("children-display"), "'submenu'");
     std::set<std::int32_t> ids;
     std::function<void(const MenuEntry&)> collect = [&](const MenuEntry& entry) {
         for (const auto& child : entry.children) {
@@ -202,7 +170,7 @@ TEST_F(TrayItemTest, GetLayoutHonoursParentDepthAndPropertyNames)
     collect(root);
     EXPECT_FALSE(ids.contains(0));
     const auto& delay = root.find("待ち時間");
-    EXPECT_EQ(delay.childrenDisplay(), "submenu");
+    EXPECT_EQ(delay.printed("children-display"), "'submenu'");
 
     EXPECT_TRUE(pump([&] { return host.layout(0, 0); }).second.children.empty());
     const auto oneLevel = pump([&] { return host.layout(0, 1); }).second;
@@ -212,29 +180,37 @@ TEST_F(TrayItemTest, GetLayoutHonoursParentDepthAndPropertyNames)
     EXPECT_EQ(submenu.id, delay.id);
     EXPECT_EQ(submenu.children.size(), delay.children.size());
     const auto labelsOnly = pump([&] { return host.layout(0, -1, { "label" }); }).second;
-    EXPECT_TRUE(labelsOnly.find("2秒").has("label"));
-    EXPECT_FALSE(labelsOnly.find("2秒").has("toggle-state"));
+    EXPECT_EQ(g_variant_n_children(labelsOnly.find("2秒").properties.get()), 1u);
     EXPECT_THROW(pump([&] { return host.layout(987654, -1); }), TrayError);
 }
 
-TEST_F(TrayItemTest, ClickingADelayCallsItsActionAndOneLayoutUpdateMovesTheCheckMark)
+// A click acts (other events, disabled entries and separators do nothing) and
+// the rebuild it causes is a new revision with new ids: a click on an id from
+// the earlier layout is an error and does nothing.
+TEST_F(TrayItemTest, ClickActsOnceAndIdsFromAnEarlierLayoutAreRefused)
 {
     makeController();
     waitForItem();
     const auto before = pump([&] { return host.layout(); });
     const int updates = host.signalCount("LayoutUpdated");
-
-    pumpCall([&] { host.click("3秒"); });
-    ASSERT_TRUE(iterateUntil([&] { return host.signalCount("LayoutUpdated") > updates; }, 5));
+    pump([&] { host.event(before.second.find("3秒").id, "hovered"); });
+    for (const auto& entry : before.second.children)
+        if (entry.printed("enabled") == "false" || entry.printed("type") == "'separator'")
+            pump([&] { host.event(entry.id); });
     iterateFor(0.2);
+    EXPECT_EQ(host.signalCount("LayoutUpdated"), updates);
 
-    EXPECT_THAT(delays, ElementsAre(3.0));
-    EXPECT_EQ(host.signalCount("LayoutUpdated"), updates + 1) << "one rebuild, one update";
+    pump([&] { host.click("3秒"); });
+    ASSERT_TRUE(iterateUntil([&] { return host.signalCount("LayoutUpdated") > updates; }, 5));
     const auto after = pump([&] { return host.layout(); });
     EXPECT_EQ(after.first, before.first + 1);
     EXPECT_EQ(*host.lastLayoutRevision(), after.first);
-    EXPECT_EQ(after.second.find("3秒").toggleState(), 1);
-    EXPECT_EQ(after.second.find("2秒").toggleState(), 0);
+    const auto staleId = before.second.find("3秒").id;
+    EXPECT_NE(after.second.find("3秒").id, staleId);
+    EXPECT_THROW(pump([&] { host.event(staleId); }), TrayError);
+    iterateFor(0.2);
+    EXPECT_THAT(delays, ElementsAre(3.0));
+    EXPECT_EQ(otherActions, 0);
 }
 
 // Version 3 of the protocol: unknown ids are errors, in the group forms per
@@ -294,56 +270,6 @@ TEST_F(TrayItemTest, CallsOnUnknownIdsAndGroupsAreAnsweredAsTheProtocolSays)
     EXPECT_STREQ(GMallocPtr<gchar>(g_variant_print(version.get(), FALSE)).get(), "(<uint32 3>,)");
 }
 
-TEST_F(TrayItemTest, ManyChangesInOneIterationBecomeOneLayoutUpdate)
-{
-    makeController();
-    waitForItem();
-    iterateFor(0.1);
-    const int updates = host.signalCount("LayoutUpdated");
-    const auto revision = *host.lastLayoutRevision();
-
-    for (int i = 0; i < 5; ++i)
-        controller->rebuildMenu();
-    iterateFor(0.3);
-
-    EXPECT_EQ(host.signalCount("LayoutUpdated"), updates + 1);
-    EXPECT_EQ(*host.lastLayoutRevision(), revision + 1);
-}
-
-TEST_F(TrayItemTest, ClickOnAnIdFromAnEarlierLayoutDoesNothing)
-{
-    makeController();
-    waitForItem();
-    const auto staleId = pump([&] { return host.menu(); }).find("3秒").id;
-    controller->rebuildMenu();
-    iterateFor(0.1);
-
-    EXPECT_THROW(pumpCall([&] { host.event(staleId); }), TrayError);
-    iterateFor(0.1);
-    EXPECT_TRUE(delays.empty());
-
-    const auto freshId = pump([&] { return host.menu(); }).find("3秒").id;
-    EXPECT_NE(freshId, staleId);
-    pumpCall([&] { host.event(freshId); });
-    EXPECT_TRUE(iterateUntil([&] { return delays.size() == 1; }, 5));
-}
-
-TEST_F(TrayItemTest, DisabledAndSeparatorEntriesAndOtherEventsCallNothing)
-{
-    makeController();
-    waitForItem();
-    const auto root = pump([&] { return host.menu(); });
-    for (const auto& entry : root.children) {
-        if (entry.isEnabled() && entry.type() != "separator")
-            pumpCall([&] { host.event(entry.id, "hovered"); });
-        else
-            pumpCall([&] { host.event(entry.id); });
-    }
-    iterateFor(0.3);
-    EXPECT_EQ(toggles + switches + quits, 0);
-    EXPECT_TRUE(delays.empty());
-}
-
 TEST_F(TrayItemTest, EventIsAnsweredBeforeAModalActionRuns)
 {
     makeController();
@@ -360,23 +286,18 @@ TEST_F(TrayItemTest, EventIsAnsweredBeforeAModalActionRuns)
     ASSERT_TRUE(iterateUntil([&] { return sawReplyWhileRunning; }, 6));
 }
 
-TEST_F(TrayItemTest, ItemAppearsWhenAPanelStartsAndAgainWhenItRestarts)
+TEST_F(TrayItemTest, ItemAppearsWhenAPanelStartsEvenIfItRefusesAtFirst)
 {
     host.stopWatcher();
     makeController();
     iterateFor(0.5);
     EXPECT_TRUE(host.items().empty());
 
-    host.startWatcher();
-    ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 1; }, 5));
-
-    host.stopWatcher();
-    iterateFor(0.2);
-    // A watcher that has its name but does not serve yet refuses at first.
+    // A watcher that has its name but does not serve yet refuses at first:
+    // the item retries until it is taken.
     host.refuseRegistrations(2);
     host.startWatcher();
     ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 1; }, 5));
-    EXPECT_EQ(host.registrationCount(), 2);
     EXPECT_NO_THROW(pump([&] { return host.menu(); }));
 }
 
@@ -396,8 +317,8 @@ TEST_F(TrayItemTest, LabelsEscapeUnderscoresAndKeysGetTheDefaultModifier)
     const std::vector<Case> cases = {
         { "snake_case", "", "snake__case", "" },
         { "__", "", "____", "" },
-        { "quit", "q", "quit", "Control+q" },
-        { "Quit", "Q", "Quit", "Control+Shift+Q" },
+        { "quit", "q", "quit", "[['Control', 'q']]" },
+        { "Quit", "Q", "Quit", "[['Control', 'Shift', 'Q']]" },
     };
     for (const auto& c : cases)
         menu->addItem(statusBar.createMenuItem(c.title, platform::MenuAction::quit, c.key));
@@ -407,8 +328,8 @@ TEST_F(TrayItemTest, LabelsEscapeUnderscoresAndKeysGetTheDefaultModifier)
     ASSERT_EQ(root.children.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(root.children[i].label(), cases[i].label);
-        EXPECT_EQ(root.children[i].shortcut(), cases[i].shortcut) << cases[i].title;
-        EXPECT_EQ(root.children[i].toggleType(), "") << "no state was ever set";
+        EXPECT_EQ(root.children[i].printed("shortcut"), cases[i].shortcut) << cases[i].title;
+        EXPECT_EQ(root.children[i].printed("toggle-type"), "") << "no state was ever set";
     }
 }
 

@@ -20,12 +20,4 @@ template <typename F> auto pump(F&& call) -> decltype(call())
     return result.get();
 }
 
-template <typename F> void pumpCall(F&& call)
-{
-    pump([&] {
-        call();
-        return 0;
-    });
-}
-
 } // namespace lullswitch::tray_test

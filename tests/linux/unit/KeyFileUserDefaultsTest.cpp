@@ -302,7 +302,7 @@ TEST_F(KeyFileUserDefaultsTest, WritesRespectTheFilesSetUp)
 {
     const fs::path target = root / "dotfiles" / "preferences.ini";
     const std::string written = "[Lullswitch]\ndelaySeconds=1\n";
-    enum class Kind { file, link, dangling, directory, fifo };
+    enum class Kind { file, link, dangling, folder, fifo };
     const struct {
         Kind kind;
         fs::perms mode;
@@ -313,7 +313,7 @@ TEST_F(KeyFileUserDefaultsTest, WritesRespectTheFilesSetUp)
         { Kind::link, fs::perms(0644), written, "" },
         { Kind::dangling, fs::perms(0600), written, "" },
         { Kind::file, fs::perms(0444), "[Lullswitch]\ndelaySeconds=3\n", "the file is read-only" },
-        { Kind::directory, fs::perms(0700), "", "it is not a regular file" },
+        { Kind::folder, fs::perms(0700), "", "it is not a regular file" },
         { Kind::fifo, fs::perms(0600), "", "it is not a regular file" },
     };
     for (const auto& c : cases) {
@@ -325,10 +325,11 @@ TEST_F(KeyFileUserDefaultsTest, WritesRespectTheFilesSetUp)
         const fs::path file = isLink ? target : path;
         if (c.kind == Kind::file || c.kind == Kind::link)
             writeInPlace(file, "[Lullswitch]\ndelaySeconds=3\n");
-        if (c.kind == Kind::directory)
+        if (c.kind == Kind::folder)
             fs::create_directory(file);
-        if (c.kind == Kind::fifo)
+        if (c.kind == Kind::fifo) {
             ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        }
         if (c.kind != Kind::dangling)
             fs::permissions(file, c.mode);
         if (isLink)
@@ -341,7 +342,7 @@ TEST_F(KeyFileUserDefaultsTest, WritesRespectTheFilesSetUp)
         EXPECT_EQ(c.expected.empty() ? "" : readFile(file), c.expected);
         EXPECT_EQ(permissionsOf(file), c.mode);
         EXPECT_EQ(fs::is_symlink(path), isLink);
-        EXPECT_EQ(fs::is_directory(file), c.kind == Kind::directory);
+        EXPECT_EQ(fs::is_directory(file), c.kind == Kind::folder);
         EXPECT_EQ(fs::is_fifo(file), c.kind == Kind::fifo);
         const Strings expectedReports = { "lullswitch: cannot save the setting in " + file.string() + " (" + c.failure
             + "); it holds only until the agent quits" };

@@ -220,7 +220,9 @@ TEST(KeyTimeAddonCost, FloodOfKeysTakesFcitxNoLongerWithTheAddon)
     }
     RecordProperty("with_addon_s", std::to_string(with));
     RecordProperty("without_addon_s", std::to_string(without));
-    EXPECT_LE(with, without * 1.15 + 0.05);
+    // Loose on purpose: a busy machine moves both by tens of percent, while an
+    // addon that did work per key (a signal each) costs a multiple.
+    EXPECT_LE(with, without * 1.3 + 0.3);
 }
 
 } // namespace

@@ -28,13 +28,14 @@ protected:
 
     static FakeSource layout(std::string id, std::int32_t status = 0) { return { id, true, true, status }; }
     static FakeSource ime(std::string id) { return { id, true, false, 0 }; }
-    void expectClassified(const Strings& japanese, const Strings& others)
+    using Ids = std::vector<std::optional<std::string>>;
+    void expectClassified(const Ids& japanese, const Ids& others)
     {
         for (const auto* ids : { &japanese, &others })
             for (const auto& id : *ids) {
                 sources.setSources({ FakeSource { id } });
                 sources.setCurrent(0);
-                EXPECT_EQ(switcher->isJapaneseInputActive(), ids == &japanese) << id;
+                EXPECT_EQ(switcher->isJapaneseInputActive(), ids == &japanese) << id.value_or("(none)");
             }
     }
     // The selection attempts of one switch over these enabled sources.
@@ -57,10 +58,7 @@ TEST_F(InputSourceSwitcherTest, ClassifiesTheActiveIdentifier)
                          "jp.co.example.ATOK", "com.example.EGBridge", "com.example.japaneseInput",
                          "com.apple.inputmethod.Kotoeri.RomajiTyping" },
         { romajiRoman, abc, "com.apple.kotoeri.keylayout.abc", "com.apple.keylayout.US.kotoeri",
-            "com.apple.inputmethod.SCIM.ITABC", "" });
-    sources.setSources({ FakeSource { std::nullopt } }); // no identifier
-    sources.setCurrent(0);
-    EXPECT_FALSE(switcher->isJapaneseInputActive());
+            "com.apple.inputmethod.SCIM.ITABC", "", std::nullopt });
     sources.setCurrent(std::nullopt);
     EXPECT_FALSE(switcher->isJapaneseInputActive());
 }

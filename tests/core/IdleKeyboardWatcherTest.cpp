@@ -22,12 +22,6 @@ protected:
         watcher->onIdle = [this] { ++idleCalls; };
     }
 
-    void tickWithIdle(double seconds)
-    {
-        platform.keyboardEventClock.setIdle(seconds);
-        platform.mainLoop.fire();
-    }
-
     fakes::FakePlatform platform;
     double delay = 2.0;
     int delayQueries = 0;
@@ -45,90 +39,47 @@ TEST(IdleTimeFromReadingsTest, KeepsTheSmallestValidReading)
         EXPECT_EQ(IdleKeyboardWatcher::idleTimeFromReadings(readings), expected);
 }
 
-TEST_F(IdleKeyboardWatcherTest, RestartStartsOneQuarterSecondTimer)
-{
-    EXPECT_FALSE(watcher->isRunning());
-    watcher->restart();
-    EXPECT_TRUE(watcher->isRunning());
-    EXPECT_EQ(platform.mainLoop.lastInterval(), 0.25);
-    EXPECT_EQ(platform.mainLoop.liveTimerCount(), 1);
-    EXPECT_EQ(platform.keyboardEventClock.readCount(), 0); // nothing before the first interval
-}
-
-// The latch, event by event: each row is one timer event.
+// The latch, event by event: each row is one timer event. While switched off
+// an event reads neither the clocks nor the delay and leaves the latch.
 TEST_F(IdleKeyboardWatcherTest, FiresOncePerIdlePeriod)
 {
     const struct {
-        double idle;
+        bool isEnabled;
+        double delay, idle;
         int idleCallsAfter;
         bool latchAfter;
     } events[] = {
-        { 0.5, 0, false },
-        { 1.9, 0, false },
-        { 2.0, 1, true }, // exactly the delay counts as reached
-        { 2.5, 1, true },
-        { 60.0, 1, true },
-        { 1.5, 1, false }, // below the delay: the period has ended
-        { 0.25, 1, false },
-        { 2.25, 2, true },
-        { 2.5, 2, true },
+        { true, 2.0, 1.9, 0, false }, { true, 2.0, 2.0, 1, true }, // exactly the delay counts as reached
+        { true, 2.0, 60.0, 1, true }, { false, 2.0, 0.0, 1, true },
+        { true, 2.0, 1.5, 1, false }, // below the delay: the period has ended
+        { true, 2.0, 2.25, 2, true }, { true, 5.0, 4.0, 2, false }, // the delay is asked afresh
+        { false, 2.0, 9.0, 2, false }, { true, 0.0, 0.0, 3, true }, // a delay of zero or less is always reached
+        { true, -1.0, 0.0, 3, true }, { true, nan, 1e300, 3, false }, // a NaN delay never is
     };
     watcher->start();
     for (const auto& event : events) {
-        tickWithIdle(event.idle);
+        platform.userDefaults.put("isEnabled", event.isEnabled);
+        delay = event.delay;
+        platform.tick(event.idle);
         EXPECT_EQ(idleCalls, event.idleCallsAfter) << "row " << (&event - events);
         EXPECT_EQ(watcher->hasFiredForCurrentIdlePeriod(), event.latchAfter) << "row " << (&event - events);
     }
+    EXPECT_EQ(delayQueries, 9);
+    EXPECT_EQ(platform.keyboardEventClock.readCount(), 3 * 9);
+    // Every reading counts: a key let go a second ago is not idle.
+    platform.keyboardEventClock.set(9.0, 1.0, 9.0);
+    delay = 2.0;
+    platform.mainLoop.fire();
+    EXPECT_EQ(idleCalls, 3);
 }
 
-TEST_F(IdleKeyboardWatcherTest, EachTickReadsAllThreeClocksAndTheDelayOnce)
+TEST_F(IdleKeyboardWatcherTest, StartStopRestartAndDestruction)
 {
-    watcher->start();
-    platform.keyboardEventClock.set(5.0, 1.0, nan); // key up 1 s ago: not idle yet
-    platform.mainLoop.fire();
-    EXPECT_EQ(idleCalls, 0);
-    EXPECT_EQ(platform.keyboardEventClock.readCount(), 3);
-    EXPECT_EQ(delayQueries, 1);
-    platform.keyboardEventClock.set(nan, -1.0, inf); // nothing valid: idle for ever
-    platform.mainLoop.fire();
-    EXPECT_EQ(idleCalls, 1);
-}
-
-TEST_F(IdleKeyboardWatcherTest, DisabledTicksTouchNothing)
-{
-    watcher->start();
-    tickWithIdle(5.0);
-    platform.userDefaults.put("isEnabled", false);
-    const int reads = platform.keyboardEventClock.readCount();
-    tickWithIdle(0.0);
-    tickWithIdle(9.0);
-    EXPECT_EQ(platform.keyboardEventClock.readCount(), reads);
-    EXPECT_EQ(delayQueries, 1);
-    EXPECT_EQ(idleCalls, 1);
-    EXPECT_TRUE(watcher->hasFiredForCurrentIdlePeriod());
+    watcher->restart(); // starts a stopped watcher
     EXPECT_TRUE(watcher->isRunning());
-}
-
-TEST_F(IdleKeyboardWatcherTest, OddDelays)
-{
-    for (double d : { 0.0, -1.0 }) { // reached once per start
-        delay = d;
-        idleCalls = 0;
-        watcher->restart();
-        tickWithIdle(0.0);
-        tickWithIdle(0.0);
-        EXPECT_EQ(idleCalls, 1) << d;
-    }
-    delay = nan; // never reached, and clears the latch
-    tickWithIdle(1e300);
-    EXPECT_FALSE(watcher->hasFiredForCurrentIdlePeriod());
-    EXPECT_EQ(idleCalls, 1);
-}
-
-TEST_F(IdleKeyboardWatcherTest, StartStopAndRestart)
-{
-    watcher->start();
-    tickWithIdle(3.0);
+    EXPECT_EQ(platform.mainLoop.lastInterval(), 0.25);
+    EXPECT_EQ(platform.keyboardEventClock.readCount(), 0); // nothing before the first interval
+    platform.tick(3.0);
     watcher->start(); // changes nothing
     EXPECT_EQ(platform.mainLoop.timersCreated(), 1);
     EXPECT_TRUE(watcher->hasFiredForCurrentIdlePeriod());
@@ -136,57 +87,38 @@ TEST_F(IdleKeyboardWatcherTest, StartStopAndRestart)
     EXPECT_EQ(platform.mainLoop.timersCreated(), 2);
     EXPECT_EQ(platform.mainLoop.liveTimerCount(), 1);
     EXPECT_FALSE(watcher->hasFiredForCurrentIdlePeriod());
-    tickWithIdle(3.0);
+    platform.tick(3.0);
     EXPECT_EQ(idleCalls, 2);
-    for (int i = 0; i < 2; ++i) { // stop, also when stopped
-        watcher->stop();
-        EXPECT_FALSE(watcher->isRunning());
-        EXPECT_FALSE(watcher->hasFiredForCurrentIdlePeriod());
-        EXPECT_EQ(platform.mainLoop.liveTimerCount(), 0);
-    }
-}
-
-TEST_F(IdleKeyboardWatcherTest, LatchIsSetEvenWithoutACallback)
-{
-    watcher->onIdle = nullptr;
-    watcher->start();
-    tickWithIdle(3.0);
-    EXPECT_TRUE(watcher->hasFiredForCurrentIdlePeriod());
-    watcher->onIdle = [this] { ++idleCalls; };
-    tickWithIdle(3.0);
-    EXPECT_EQ(idleCalls, 0);
-}
-
-TEST_F(IdleKeyboardWatcherTest, CallbackMayReplaceItselfOrStopOrRestartTheWatcher)
-{
-    int replacementCalls = 0;
-    watcher->onIdle = [&] { watcher->onIdle = [&] { ++replacementCalls; }; };
-    watcher->start();
-    tickWithIdle(3.0);
-    tickWithIdle(0.0);
-    tickWithIdle(3.0);
-    EXPECT_EQ(replacementCalls, 1);
-    watcher->onIdle = [this] { watcher->stop(); };
-    tickWithIdle(0.0);
-    tickWithIdle(3.0);
+    watcher->stop();
+    watcher->stop(); // also when stopped
     EXPECT_FALSE(watcher->isRunning());
-    watcher->onIdle = [this] {
-        ++idleCalls;
-        watcher->restart();
-    };
+    EXPECT_FALSE(watcher->hasFiredForCurrentIdlePeriod());
+    EXPECT_EQ(platform.mainLoop.liveTimerCount(), 0);
+    // The timer does not keep the watcher alive, and dies with it.
     watcher->start();
-    tickWithIdle(3.0);
-    EXPECT_TRUE(watcher->isRunning());
-    EXPECT_EQ(idleCalls, 1);
-}
-
-TEST_F(IdleKeyboardWatcherTest, DestructionCancelsTheTimerWhichDoesNotKeepTheWatcherAlive)
-{
-    watcher->start();
-    std::weak_ptr<IdleKeyboardWatcher> weak = watcher;
+    const std::weak_ptr<IdleKeyboardWatcher> weak = watcher;
     watcher.reset();
     EXPECT_TRUE(weak.expired());
     EXPECT_EQ(platform.mainLoop.liveTimerCount(), 0);
+}
+
+TEST_F(IdleKeyboardWatcherTest, CallbackMayBeEmptyReplaceItselfOrStopOrRestartTheWatcher)
+{
+    watcher->onIdle = nullptr;
+    watcher->start();
+    platform.tick(3.0);
+    EXPECT_TRUE(watcher->hasFiredForCurrentIdlePeriod());
+    int replacementCalls = 0;
+    watcher->onIdle = [&] { watcher->onIdle = [&] { ++replacementCalls; }; };
+    for (double idle : { 3.0, 0.0, 3.0, 0.0, 3.0 }) // latched at first
+        platform.tick(idle);
+    EXPECT_EQ(replacementCalls, 1);
+    for (bool restart : { true, false }) {
+        watcher->onIdle = [&] { restart ? watcher->restart() : watcher->stop(); };
+        platform.tick(0.0);
+        platform.tick(3.0);
+        EXPECT_EQ(watcher->isRunning(), restart);
+    }
 }
 
 } // namespace

@@ -9,16 +9,15 @@ namespace {
 
 using fakes::FakeSource;
 using Strings = std::vector<std::string>;
+using Sources = std::vector<std::optional<FakeSource>>;
 
-FakeSource layout(std::string id, std::int32_t status = 0)
-{
-    return { id, true, true, status };
-}
-FakeSource ime(std::string id)
-{
-    return { id, true, false, 0 };
-}
+// The preferred alphanumeric sources, in order, and a Japanese one.
+constexpr const char *romajiRoman = "com.apple.inputmethod.Kotoeri.RomajiTyping.Roman",
+                     *kanaRoman = "com.apple.inputmethod.Kotoeri.KanaTyping.Roman", *abc = "com.apple.keylayout.ABC",
+                     *us = "com.apple.keylayout.US", *kotoeri = "com.apple.inputmethod.Kotoeri.Japanese";
 
+// One switcher throughout: it caches nothing, so every call sees the sources
+// as they are then.
 class InputSourceSwitcherTest : public ::testing::Test {
 protected:
     void TearDown() override
@@ -27,144 +26,100 @@ protected:
         EXPECT_EQ(sources.badReleases(), 0) << "a reference was released twice";
     }
 
-    bool activeIsJapanese(std::optional<std::string> identifier)
+    static FakeSource layout(std::string id, std::int32_t status = 0) { return { id, true, true, status }; }
+    static FakeSource ime(std::string id) { return { id, true, false, 0 }; }
+    using Ids = std::vector<std::optional<std::string>>;
+    void expectClassified(const Ids& japanese, const Ids& others)
     {
-        sources.setSources({ FakeSource { std::move(identifier) } });
-        sources.setCurrent(0);
-        return InputSourceSwitcher().isJapaneseInputActive();
+        for (const auto* ids : { &japanese, &others })
+            for (const auto& id : *ids) {
+                sources.setSources({ FakeSource { id } });
+                sources.setCurrent(0);
+                EXPECT_EQ(switcher->isJapaneseInputActive(), ids == &japanese) << id.value_or("(none)");
+            }
     }
-    void expectClassified(const Strings& japanese, const Strings& others)
-    {
-        for (const auto& id : japanese)
-            EXPECT_TRUE(activeIsJapanese(id)) << id;
-        for (const auto& id : others)
-            EXPECT_FALSE(activeIsJapanese(id)) << id;
-    }
-    // Switches over these enabled sources; gives the selection attempts.
-    Strings switchAmong(std::vector<std::optional<FakeSource>> enabled)
+    // The selection attempts of one switch over these enabled sources.
+    Strings switchAmong(Sources enabled)
     {
         sources.setSources(std::move(enabled));
-        InputSourceSwitcher().switchToEisu();
+        switcher->switchToEisu();
         return sources.selections();
     }
 
     fakes::FakePlatform platform;
     fakes::FakeInputSources& sources = platform.inputSources;
+    std::optional<InputSourceSwitcher> switcher { std::in_place };
 };
 
+// "Romaji" is not "roman".
 TEST_F(InputSourceSwitcherTest, ClassifiesTheActiveIdentifier)
 {
-    expectClassified(
-        { "com.apple.inputmethod.Kotoeri.RomajiTyping.Japanese",
-            "com.apple.inputmethod.Kotoeri.KanaTyping.Japanese.Katakana", "COM.APPLE.INPUTMETHOD.KOTOERI.JAPANESE",
-            "com.justsystems.inputmethod.atok33.Japanese", "jp.co.example.ATOK", "com.example.EGBridge",
-            "com.example.japaneseInput", "com.apple.inputmethod.Kotoeri.RomajiTyping" }, // "Romaji" is not "roman"
-        { "com.apple.inputmethod.Kotoeri.RomajiTyping.Roman", "com.apple.inputmethod.Kotoeri.KanaTyping.Roman",
-            "com.apple.keylayout.ABC", "com.apple.keylayout.USInternational-PC", "com.apple.kotoeri.keylayout.abc",
-            "com.apple.keylayout.US.kotoeri", "com.apple.inputmethod.SCIM.ITABC", "" });
-    EXPECT_FALSE(activeIsJapanese(std::nullopt));
+    expectClassified({ "com.apple.inputmethod.Kotoeri.RomajiTyping.Japanese", "COM.APPLE.INPUTMETHOD.KOTOERI.JAPANESE",
+                         "jp.co.example.ATOK", "com.example.EGBridge", "com.example.japaneseInput",
+                         "com.apple.inputmethod.Kotoeri.RomajiTyping" },
+        { romajiRoman, abc, "com.apple.kotoeri.keylayout.abc", "com.apple.keylayout.US.kotoeri",
+            "com.apple.inputmethod.SCIM.ITABC", "", std::nullopt });
     sources.setCurrent(std::nullopt);
-    EXPECT_FALSE(InputSourceSwitcher().isJapaneseInputActive());
+    EXPECT_FALSE(switcher->isJapaneseInputActive());
 }
 
-TEST_F(InputSourceSwitcherTest, FirstPreferredFoundTakesOneSnapshotAndOneSelection)
+// A preferred source is looked up in a fresh snapshot each; a refused one is
+// passed over. Then the first source both select-capable and ASCII-capable,
+// refused preferred ones included. The current source is never asked.
+TEST_F(InputSourceSwitcherTest, SwitchesToAPreferredElseTheFirstASCIICapableSource)
 {
-    EXPECT_EQ(switchAmong({ ime("com.apple.inputmethod.Kotoeri.RomajiTyping.Japanese"),
-                  layout("com.apple.keylayout.US"), layout("com.apple.inputmethod.Kotoeri.RomajiTyping.Roman") }),
-        Strings { "com.apple.inputmethod.Kotoeri.RomajiTyping.Roman" });
-    EXPECT_EQ(sources.snapshotCount(), 1);
-    EXPECT_EQ(sources.currentCopyCount(), 0);
-}
-
-TEST_F(InputSourceSwitcherTest, OnlyTheThirdPreferredEnabled)
-{
-    // Three lookups; the fourth is not looked up and the fallback does not run.
-    EXPECT_EQ(switchAmong({ layout("com.apple.keylayout.US"), layout("com.apple.keylayout.ABC") }),
-        Strings { "com.apple.keylayout.ABC" });
-    EXPECT_EQ(sources.snapshotCount(), 3);
-    EXPECT_EQ(sources.currentIdentifier(), "com.apple.keylayout.ABC");
-}
-
-TEST_F(InputSourceSwitcherTest, RefusedSelectionMovesOnThenFallsBack)
-{
-    EXPECT_EQ(switchAmong({ layout("com.apple.inputmethod.Kotoeri.KanaTyping.Roman", -50),
-                  ime("com.apple.inputmethod.Kotoeri.Japanese"), layout("com.apple.keylayout.US", 7),
-                  layout("com.example.Dvorak", -1), layout("com.example.Colemak") }),
-        (Strings { "com.apple.inputmethod.Kotoeri.KanaTyping.Roman", "com.apple.keylayout.US",
-            // the fallback: refused preferred sources qualify again
-            "com.apple.inputmethod.Kotoeri.KanaTyping.Roman", "com.apple.keylayout.US", "com.example.Dvorak",
-            "com.example.Colemak" }));
-    EXPECT_EQ(sources.snapshotCount(), 5);
-    EXPECT_EQ(sources.currentIdentifier(), "com.example.Colemak");
-}
-
-TEST_F(InputSourceSwitcherTest, PreferredLookupIsExactCaseSensitiveAndFindsTheFirst)
-{
-    // Neither matches a preferred identifier; the fallback takes the first.
-    EXPECT_EQ(switchAmong({ layout("com.apple.keylayout.abc"), layout("com.apple.keylayout.US.extended") }),
-        Strings { "com.apple.keylayout.abc" });
-    // Of two equal identifiers the preferred step only finds the first; the
-    // fallback reaches both.
-    EXPECT_EQ(switchAmong({ layout("com.apple.keylayout.ABC", 3), layout("com.apple.keylayout.ABC") }),
-        (Strings { "com.apple.keylayout.abc", "com.apple.keylayout.ABC", "com.apple.keylayout.ABC",
-            "com.apple.keylayout.ABC" }));
-}
-
-TEST_F(InputSourceSwitcherTest, FallbackChecksSelectCapableBeforeASCIICapable)
-{
-    // A source without an identifier qualifies in the fallback.
-    EXPECT_EQ(switchAmong({ FakeSource { "a.not-selectable", false, true },
-                  FakeSource { "b.selectable-missing", std::nullopt, true },
-                  FakeSource { "c.ascii-missing", true, std::nullopt }, FakeSource { "d.not-ascii", true, false },
-                  FakeSource { std::nullopt, true, true }, layout("f.good") }),
-        Strings { "<none>" });
-    EXPECT_EQ(sources.asciiCapableReads(), (Strings { "c.ascii-missing", "d.not-ascii", "<none>" }));
-}
-
-TEST_F(InputSourceSwitcherTest, NullSlotsAreSkippedAndNoListSelectsNothing)
-{
-    EXPECT_EQ(switchAmong({ std::nullopt, layout("com.apple.keylayout.US"), std::nullopt }),
-        Strings { "com.apple.keylayout.US" });
-    for (bool unavailable : { false, true }) {
-        sources.setListUnavailable(unavailable);
-        EXPECT_EQ(switchAmong({ std::nullopt, std::nullopt }).size(), 1u) << unavailable;
+    const struct {
+        Sources enabled;
+        Strings selections;
+        int snapshots;
+    } cases[] = {
+        { { ime(kotoeri), layout(us), layout(romajiRoman) }, { romajiRoman }, 1 },
+        { { layout(us), layout(abc) }, { abc }, 3 },
+        { { layout(kanaRoman, -50), ime(kotoeri), layout(us, 7), layout("com.example.Dvorak", -1),
+              layout("com.example.Colemak") },
+            { kanaRoman, us, kanaRoman, us, "com.example.Dvorak", "com.example.Colemak" }, 5 },
+        // The lookup is exact and case-sensitive.
+        { { layout("com.apple.keylayout.abc"), layout("com.apple.keylayout.US.extended") },
+            { "com.apple.keylayout.abc" }, 5 },
+        // Of two equal identifiers the lookup finds the first only.
+        { { layout(abc, 3), layout(abc) }, { abc, abc, abc }, 5 },
+        { { std::nullopt, layout(us), std::nullopt }, { us }, 4 },
+        { { std::nullopt, ime(kotoeri) }, {}, 5 },
+        // Select-capable is asked first; a source without an identifier qualifies.
+        { { FakeSource { "a.not-selectable", false, true }, FakeSource { "b.selectable-missing", std::nullopt, true },
+              FakeSource { "c.ascii-missing", true, std::nullopt }, FakeSource { "d.not-ascii", true, false },
+              FakeSource { std::nullopt, true, true }, layout("f.good") },
+            { "<none>" }, 5 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        EXPECT_EQ(switchAmong(c.enabled), c.selections);
+        EXPECT_EQ(sources.snapshotCount(), c.snapshots);
+        EXPECT_EQ(sources.currentCopyCount(), 0);
     }
-}
-
-TEST_F(InputSourceSwitcherTest, SwitchesFromAnAlphanumericSourceAndCachesNothing)
-{
-    InputSourceSwitcher switcher;
-    sources.setSources(
-        { layout("com.apple.keylayout.US"), layout("com.apple.inputmethod.Kotoeri.RomajiTyping.Roman") });
-    sources.setCurrent(0);
-    switcher.switchToEisu();
-    EXPECT_EQ(sources.currentIdentifier(), "com.apple.inputmethod.Kotoeri.RomajiTyping.Roman");
-    sources.setSources({ ime("com.apple.inputmethod.Kotoeri.Japanese"), layout("com.apple.keylayout.ABC") });
-    sources.setCurrent(0);
-    EXPECT_TRUE(switcher.isJapaneseInputActive());
-    switcher.switchToEisu();
-    EXPECT_FALSE(switcher.isJapaneseInputActive());
+    EXPECT_EQ(sources.asciiCapableReads(), (Strings { "c.ascii-missing", "d.not-ascii", "<none>" }));
+    sources.setListUnavailable(true);
+    EXPECT_EQ(switchAmong({ layout(us) }), Strings {});
 }
 
 // The same decisions on Linux, from fcitx5 and IBus names.
 TEST_F(InputSourceSwitcherTest, LinuxNames)
 {
     sources.setIdentifiers(linuxInputSourceIdentifiers());
-    expectClassified({ "mozc", "anthy", "skk", "kkc", "mozc-jp", "ibus-anthy", "anthy:InputMode.Hiragana",
-                         "mozc-jp:InputMode.HalfWidthKatakana" },
+    switcher.emplace();
+    expectClassified(
+        { "mozc", "anthy", "skk", "kkc", "anthy:InputMode.Hiragana", "mozc-jp:InputMode.HalfWidthKatakana" },
         { "keyboard-us", "keyboard-jp", "keyboard-jp-kana86", "xkb:us::eng", "xkb:jp::jpn", "mozc-off",
             "anthy:InputMode.Latin", "anthy:InputMode.WideLatin", "mozc-jp:InputMode.Direct", "pinyin", "hangul", "" });
-    const std::pair<std::vector<std::optional<FakeSource>>, const char*> cases[] = {
-        { { layout("keyboard-us"), ime("anthy") }, "keyboard-us" },
-        { { layout("keyboard-jp"), ime("mozc") }, "keyboard-jp" },
+    // Layouts in the preferred order, an engine's own Latin mode first; any
+    // other layout by the fallback.
+    const std::pair<Sources, const char*> cases[] = {
         { { ime("mozc"), layout("keyboard-jp"), layout("keyboard-us") }, "keyboard-us" },
+        { { layout("xkb:us::eng"), layout("anthy:InputMode.Latin") }, "anthy:InputMode.Latin" },
         { { layout("keyboard-de"), ime("mozc") }, "keyboard-de" },
-        { { layout("xkb:jp::jpn"), ime("mozc-jp") }, "xkb:jp::jpn" },
     };
-    for (const auto& [group, expected] : cases) {
-        switchAmong(group);
-        EXPECT_EQ(sources.currentIdentifier(), expected);
-    }
+    for (const auto& [group, expected] : cases)
+        EXPECT_EQ(switchAmong(group), Strings { expected });
 }
 
 } // namespace

@@ -14,10 +14,11 @@ struct AlertRecord {
     std::string messageText, informativeText;
     std::optional<platform::AlertStyle> style;
     std::vector<std::string> buttons;
+    bool operator==(const AlertRecord&) const = default;
 };
 
-// Records what the core asks of the application object; `run` launches the
-// delegate and returns when the test has had its say.
+// Logs what the core asks of the application object and records the alerts
+// shown; `run` launches the delegate, then runs `whileRunning` as its loop.
 class FakeApplication final : public platform::Application {
 public:
     explicit FakeApplication(std::vector<std::string>* log = nullptr) : log_(log) { }
@@ -29,7 +30,6 @@ public:
     std::vector<std::shared_ptr<platform::Window>> windows() override { return { windows_.begin(), windows_.end() }; }
     void terminate() override
     {
-        ++terminates_;
         note("terminate");
         if (delegate_)
             delegate_->applicationWillTerminate();
@@ -39,10 +39,7 @@ public:
     {
         delegate_ = &delegate;
         delegate.applicationDidFinishLaunching();
-        if (whileRunning)
-            whileRunning();
-        if (terminates_ == 0)
-            terminate();
+        whileRunning();
         delegate_ = nullptr;
     }
 
@@ -52,9 +49,7 @@ public:
         for (const auto& name : names)
             windows_.push_back(std::make_shared<FakeWindow>([this, name] { note("window closed " + name); }));
     }
-    int terminateCount() const { return terminates_; }
     const std::vector<AlertRecord>& alerts() const { return alerts_; }
-    // Runs while `run` is inside its loop, before termination.
     std::function<void()> whileRunning;
 
 private:
@@ -86,7 +81,6 @@ private:
 
     std::vector<std::string>* log_;
     std::vector<std::shared_ptr<FakeWindow>> windows_;
-    int terminates_ = 0;
     std::vector<AlertRecord> alerts_;
     platform::ApplicationDelegate* delegate_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "platform/InputSourceServices.h"
 
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,31 +18,61 @@ struct FakeSource {
     std::optional<bool> isASCIICapable = false;
     std::int32_t selectStatus = 0;
 };
-
 // Scripted input sources that count snapshots, selections and live
 // references, and catch the release of a reference that is not held.
 class FakeInputSources final : public platform::InputSourceServices {
 public:
-    explicit FakeInputSources(const InputSourceIdentifiers& identifiers = macOSInputSourceIdentifiers())
-        : identifiers_(identifiers)
-    {
-    }
-
     // The enabled list in platform order; a missing entry is a null slot.
-    void setSources(std::vector<std::optional<FakeSource>> sources);
+    // Starts the counts and records below afresh.
+    void setSources(std::vector<std::optional<FakeSource>> sources)
+    {
+        slots_.clear();
+        for (auto& source : sources)
+            slots_.push_back(source ? std::make_unique<Slot>(*source, slots_.size()) : nullptr);
+        current_.reset();
+        snapshots_ = currentCopies_ = 0;
+        selections_.clear();
+        asciiReads_.clear();
+    }
     void setCurrent(std::optional<std::size_t> index) { current_ = index; }
     // The platform returns no list at all.
     void setListUnavailable(bool unavailable) { isListUnavailable_ = unavailable; }
     void setIdentifiers(const InputSourceIdentifiers& identifiers) { identifiers_ = identifiers; }
 
-    platform::InputSourceRef copyCurrentKeyboardInputSource() override;
-    std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override;
+    platform::InputSourceRef copyCurrentKeyboardInputSource() override
+    {
+        ++currentCopies_;
+        return current_ ? reference(*current_) : platform::InputSourceRef();
+    }
+    std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override
+    {
+        ++snapshots_;
+        if (isListUnavailable_)
+            return std::nullopt;
+        std::vector<platform::InputSourceRef> list;
+        for (std::size_t i = 0; i < slots_.size(); ++i)
+            list.push_back(reference(i));
+        return list;
+    }
     std::optional<std::string> identifier(const platform::InputSourceRef& source) override
     {
         return slot(source).source.identifier;
     }
-    std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
-    std::int32_t select(const platform::InputSourceRef& source) override;
+    std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override
+    {
+        if (flag == platform::InputSourceFlag::isSelectCapable)
+            return slot(source).source.isSelectCapable;
+        asciiReads_.push_back(slot(source).source.identifier.value_or("<none>"));
+        return slot(source).source.isASCIICapable;
+    }
+    std::int32_t select(const platform::InputSourceRef& source) override
+    {
+        const Slot& target = slot(source);
+        selections_.push_back(target.source.identifier.value_or("<none>"));
+        if (target.source.selectStatus == 0)
+            current_ = target.index;
+        return target.source.selectStatus;
+    }
     const InputSourceIdentifiers& identifiers() const override { return identifiers_; }
 
     int snapshotCount() const { return snapshots_; }
@@ -50,28 +81,41 @@ public:
     const std::vector<std::string>& selections() const { return selections_; }
     // The identifiers whose ASCII-capable property was read.
     const std::vector<std::string>& asciiCapableReads() const { return asciiReads_; }
-    std::optional<std::string> currentIdentifier() const
+    int liveReferences() const
     {
-        return current_ ? slots_.at(*current_)->source.identifier : std::nullopt;
+        return std::accumulate(
+            slots_.begin(), slots_.end(), 0, [](int n, auto& s) { return n + (s ? s->references : 0); });
     }
-    int liveReferences() const;
     int badReleases() const { return badReleases_; }
 
 protected:
     void retain(void* handle) override { ++static_cast<Slot*>(handle)->references; }
-    void release(void* handle) override;
+    void release(void* handle) override
+    {
+        auto* target = static_cast<Slot*>(handle);
+        if (target->references <= 0)
+            ++badReleases_;
+        else
+            --target->references;
+    }
 
 private:
     struct Slot {
         FakeSource source;
-        bool isNull = false;
+        std::size_t index;
         int references = 0;
     };
     static Slot& slot(const platform::InputSourceRef& source) { return *static_cast<Slot*>(source.handle()); }
-    platform::InputSourceRef reference(std::size_t index);
+    platform::InputSourceRef reference(std::size_t index)
+    {
+        Slot* target = slots_.at(index).get();
+        if (target)
+            ++target->references;
+        return platform::InputSourceRef::adopt(*this, target);
+    }
 
-    InputSourceIdentifiers identifiers_;
-    // Stable addresses: a slot's address is the handle.
+    InputSourceIdentifiers identifiers_ = macOSInputSourceIdentifiers();
+    // Stable addresses: a slot's address is the handle; null for a null slot.
     std::vector<std::unique_ptr<Slot>> slots_;
     std::optional<std::size_t> current_;
     bool isListUnavailable_ = false;

@@ -26,17 +26,16 @@ public:
 
     // One timer event for every live timer, as after one interval. A handler
     // may cancel timers or schedule new ones; new ones wait for the next.
+    // Each runs from a copy, as it may cancel its own timer.
     void fire()
     {
-        for (const auto& handler : std::vector(timers_)) {
-            // A copy: the handler may cancel its own timer.
+        for (const auto& handler : std::vector(timers_))
             if (auto run = *handler)
                 run();
-        }
     }
     int liveTimerCount() const
     {
-        return static_cast<int>(std::count_if(timers_.begin(), timers_.end(), [](auto& h) { return bool(*h); }));
+        return static_cast<int>(std::ranges::count_if(timers_, [](auto& h) { return *h != nullptr; }));
     }
     int timersCreated() const { return static_cast<int>(timers_.size()); }
     double lastInterval() const { return lastInterval_; }

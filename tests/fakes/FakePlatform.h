@@ -22,6 +22,13 @@ public:
     FakePlatform(const FakePlatform&) = delete;
     FakePlatform& operator=(const FakePlatform&) = delete;
 
+    // One timer event with no key touched for `idleSeconds`.
+    void tick(double idleSeconds)
+    {
+        keyboardEventClock.setIdle(idleSeconds);
+        mainLoop.fire();
+    }
+
     // What the fakes were asked, in order, across services.
     std::vector<std::string> log;
 

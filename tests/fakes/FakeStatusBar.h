@@ -2,8 +2,8 @@
 
 #include "platform/common/MenuTree.h"
 
-#include <algorithm>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,14 +34,34 @@ public:
 
     // The next status item comes without a button.
     void setGivesButtons(bool givesButtons) { givesButtons_ = givesButtons; }
-    // The most recent status item still held, or null.
-    platform::MenuTreeStatusItem* statusItem() const;
+    // The most recent status item still held; throws when there is none.
+    platform::MenuTreeStatusItem& statusItem() const
+    {
+        if (items_.empty())
+            throw std::logic_error("no status item");
+        return *items_.back();
+    }
     double lastLength() const { return lastLength_; }
     int statusItemCount() const { return static_cast<int>(items_.size()); }
-    platform::MenuTreeMenu& menu() const;
-    // The item with this title in the main menu or a submenu; throws when
-    // there is none.
-    platform::MenuTreeItem& item(std::string_view title) const;
+    platform::MenuTreeMenu& menu() const
+    {
+        if (auto* menu = statusItem().treeMenu())
+            return *menu;
+        throw std::logic_error("no menu");
+    }
+    // The item with this title in the menu or a submenu; throws when there is
+    // none.
+    platform::MenuTreeItem& item(std::string_view title) const
+    {
+        auto items = menu().items();
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i]->title() == title)
+                return *items[i];
+            if (auto* submenu = items[i]->treeSubmenu())
+                items.insert(items.end(), submenu->items().begin(), submenu->items().end());
+        }
+        throw std::logic_error("no menu item titled " + std::string(title));
+    }
     // Chooses it as a person would; returns whether an action ran.
     bool choose(std::string_view title) const { return item(title).choose(); }
 

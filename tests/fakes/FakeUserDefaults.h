@@ -21,7 +21,7 @@ public:
 
     platform::StoredObject object(std::string_view key) override
     {
-        ++reads_[std::string(key)];
+        ++reads_;
         return stored(key);
     }
     void setBool(bool value, std::string_view key) override { write(key, value); }
@@ -50,7 +50,7 @@ public:
     }
     void reset() { *this = FakeUserDefaults(); }
 
-    int readCount(std::string_view key) const { return reads_.contains(key) ? reads_.find(key)->second : 0; }
+    int readCount() const { return reads_; }
     int writeCount() const { return writes_; }
 
 private:
@@ -61,8 +61,7 @@ private:
     }
 
     std::map<std::string, platform::StoredObject, std::less<>> values_;
-    std::map<std::string, int, std::less<>> reads_;
-    int writes_ = 0;
+    int reads_ = 0, writes_ = 0;
     std::function<void()> onExternalChange_;
 };
 

@@ -157,12 +157,13 @@ TEST_F(KeyFileUserDefaultsTest, WritesAPrivateFileAndKeepsWhatItDoesNotKnow)
 
     const std::string original = "# Edited by hand.\n\n[Lullswitch]\n# in seconds\ndelaySeconds=3\nfutureKey=kept\n"
                                  "Name[fr]=Retour\n\n[Elsewhere]\n# another tool's section\nx=1;2;3\n";
-    writeFile(path, original, true);
-    settle();
+    EXPECT_TRUE(store.object("futureKey").isAbsent());
+    writeFile(path, original, true); // and written before its notice is dispatched
     store.setDouble(5.0, "delaySeconds");
     std::string expected = original;
     expected.replace(expected.find("delaySeconds=3"), 14, "delaySeconds=5");
     EXPECT_EQ(readFile(path), expected);
+    EXPECT_TRUE(store.object("futureKey") == StoredObject("kept")) << "a write takes in what it read";
 }
 
 // Until its directory exists, one stat per read tells of another program's

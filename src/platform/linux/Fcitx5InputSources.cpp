@@ -114,7 +114,7 @@ std::optional<std::string> Fcitx5InputSources::identifier(const platform::InputS
 {
     if (!source)
         return std::nullopt;
-    return nameOf(source);
+    return payloadOf(source);
 }
 
 std::optional<bool> Fcitx5InputSources::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
@@ -125,7 +125,7 @@ std::optional<bool> Fcitx5InputSources::flag(const platform::InputSourceRef& sou
     case platform::InputSourceFlag::isSelectCapable:
         return true;
     case platform::InputSourceFlag::isASCIICapable:
-        return typesLatin(nameOf(source));
+        return typesLatin(payloadOf(source));
     }
     return std::nullopt;
 }
@@ -134,7 +134,7 @@ std::int32_t Fcitx5InputSources::select(const platform::InputSourceRef& source)
 {
     if (!source)
         return callFailed;
-    const std::string& name = nameOf(source);
+    const std::string& name = payloadOf(source);
     if (!bus_ || owner_ == Owner::absent)
         return notRunning;
     if (!call("SetCurrentIM", g_variant_new("(s)", name.c_str()), "()"))

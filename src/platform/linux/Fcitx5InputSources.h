@@ -1,8 +1,8 @@
 #pragma once
 
+#include "platform/linux/CountedInputSources.h"
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibRegistrations.h"
-#include "platform/linux/NamedInputSources.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,7 +18,7 @@ namespace lullswitch::linux_backend {
 // Calls never start fcitx5 and give up after callTimeoutMs. While fcitx5 is
 // off the bus there is no current source and no list; it is asked again as
 // soon as it is back.
-class Fcitx5InputSources final : public NamedInputSources {
+class Fcitx5InputSources final : public CountedInputSources<std::string> {
 public:
     static constexpr int callTimeoutMs = 500;
     // After a call has timed out (fcitx5 hangs), calls fail at once for this

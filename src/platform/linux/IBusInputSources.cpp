@@ -225,7 +225,7 @@ std::optional<std::string> IBusInputSources::identifier(const platform::InputSou
 {
     if (!source)
         return std::nullopt;
-    return nameOf(source);
+    return payloadOf(source);
 }
 
 std::optional<bool> IBusInputSources::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
@@ -234,7 +234,7 @@ std::optional<bool> IBusInputSources::flag(const platform::InputSourceRef& sourc
         return std::nullopt;
     if (flag == platform::InputSourceFlag::isSelectCapable)
         return true;
-    const std::string_view id = nameOf(source);
+    const std::string_view id = payloadOf(source);
     if (id.ends_with(":InputMode.Latin") || id.ends_with(":InputMode.Direct"))
         return true;
     if (!id.starts_with(xkbPrefix))
@@ -255,7 +255,7 @@ std::int32_t IBusInputSources::select(const platform::InputSourceRef& source)
         return notRunning;
     if (watch_->isComposing())
         return composing;
-    const std::string& id = nameOf(source);
+    const std::string& id = payloadOf(source);
     const auto separator = id.find(modeSeparator);
     const std::string engine = id.substr(0, separator);
     if (globalEngine() != engine) {

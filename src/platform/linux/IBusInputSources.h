@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/linux/CountedInputSources.h"
 #include "platform/linux/IBusConnection.h"
-#include "platform/linux/NamedInputSources.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,7 +22,7 @@ namespace lullswitch::linux_backend {
 // While any application has kana being composed nothing is selected: every
 // way to switch from outside throws them away, so the switch waits for the
 // next idle period.
-class IBusInputSources final : public NamedInputSources {
+class IBusInputSources final : public CountedInputSources<std::string> {
 public:
     // Statuses of select.
     static constexpr std::int32_t selected = 0;

@@ -13,10 +13,7 @@ using namespace linux_backend;
 
 namespace {
 
-struct StrvDeleter {
-    void operator()(gchar** strv) const { g_strfreev(strv); }
-};
-using Strv = std::unique_ptr<gchar*, StrvDeleter>;
+using Strv = platform::UniqueCPtr<gchar*, g_strfreev>;
 
 Strv environmentWith(const AgentProcess::Environment& environment)
 {
@@ -44,10 +41,9 @@ AgentProcess::AgentProcess(const Environment& environment)
 
 AgentProcess::~AgentProcess()
 {
-    if (!status_) {
-        kill(pid_, SIGKILL);
+    signal(SIGKILL);
+    if (!status_)
         waitpid(pid_, nullptr, 0);
-    }
     g_spawn_close_pid(pid_);
 }
 

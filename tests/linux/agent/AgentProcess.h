@@ -25,7 +25,6 @@ public:
     // The exit status once it has exited on its own, -1 when killed by a
     // signal; nothing when it still runs after `seconds`.
     std::optional<int> waitForExit(double seconds);
-    bool isRunning() { return !waitForExit(0); }
 
     // Runs it to its end (for start-ups that fail at once): exit status and
     // what it wrote to stderr.

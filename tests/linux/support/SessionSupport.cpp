@@ -19,21 +19,16 @@ int run(const std::vector<std::string>& argv)
         arguments.push_back(const_cast<gchar*>(argument.c_str()));
     arguments.push_back(nullptr);
     gint status = 0;
-    GError* rawError = nullptr;
-    const gboolean ran = g_spawn_sync(nullptr, arguments.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
-        nullptr, nullptr, &status, &rawError);
-    const GErrorPtr error(rawError);
-    if (!ran || !WIFEXITED(status))
+    if (!g_spawn_sync(nullptr, arguments.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
+            &status, nullptr))
         return -1;
-    return WEXITSTATUS(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool controlFcitx(const char* command)
 {
     const char* script = std::getenv("LULLSWITCH_TEST_FCITX_CTL");
-    if (!script)
-        return false;
-    return run({ script, command }) == 0;
+    return script && run({ script, command }) == 0;
 }
 
 bool iterateUntil(const std::function<bool()>& condition, double seconds)
@@ -56,10 +51,9 @@ void iterateFor(double seconds)
 
 bool settleMainContext()
 {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000; ++i)
         if (!g_main_context_iteration(nullptr, FALSE))
             return true;
-    }
     return false;
 }
 
@@ -70,14 +64,9 @@ double secondsSince(gint64 monotonicStart)
 
 GDBusConnection* sessionBus()
 {
-    static GDBusConnection* bus = [] {
-        GError* rawError = nullptr;
-        GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError);
-        const GErrorPtr error(rawError);
-        if (!connection)
-            throw std::runtime_error("no session bus: run inside scripts/virtual-session");
-        return connection;
-    }();
+    static GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus)
+        throw std::runtime_error("no session bus: run inside scripts/virtual-session");
     return bus;
 }
 
@@ -94,11 +83,10 @@ GVariantPtr callController(const char* method, GVariant* parameters, const char*
 std::optional<std::string> fcitxCurrentInputMethod()
 {
     const auto reply = callController("CurrentInputMethod", nullptr, "(s)");
-    if (!reply)
-        return std::nullopt;
     const gchar* name = nullptr;
-    g_variant_get(reply.get(), "(&s)", &name);
-    return std::string(name);
+    if (reply)
+        g_variant_get(reply.get(), "(&s)", &name);
+    return name ? std::optional<std::string>(name) : std::nullopt;
 }
 
 bool fcitxSetCurrentInputMethod(const std::string& name)
@@ -110,29 +98,23 @@ bool fcitxIsOnBus()
 {
     const auto reply = callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
         "NameHasOwner", g_variant_new("(s)", "org.fcitx.Fcitx5"), "(b)");
-    gboolean hasOwner = FALSE;
-    if (reply)
-        g_variant_get(reply.get(), "(b)", &hasOwner);
-    return hasOwner;
+    return reply && g_variant_get_boolean(GVariantPtr(g_variant_get_child_value(reply.get(), 0)).get());
 }
 
 InputContextHolder::InputContextHolder()
 {
     gchar* argv[] = { const_cast<gchar*>(LULLSWITCH_TEST_IC), nullptr };
-    GError* rawError = nullptr;
-    const gboolean spawned = g_spawn_async(nullptr, argv, nullptr,
-        static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr, &pid_,
-        &rawError);
-    const GErrorPtr error(rawError);
-    if (!spawned)
+    GErrorPtr error;
+    if (!g_spawn_async(nullptr, argv, nullptr,
+            static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr, &pid_,
+            ErrorOut(error)))
         throw std::runtime_error(std::string("cannot start lullswitch_test_ic: ") + error->message);
 }
 
 InputContextHolder::~InputContextHolder()
 {
     kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    waitpid(pid_, nullptr, 0);
     g_spawn_close_pid(pid_);
 }
 

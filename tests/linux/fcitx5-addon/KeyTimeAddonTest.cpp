@@ -97,14 +97,13 @@ protected:
     {
         return callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, interface, method);
     }
-    std::uint64_t readLastKey() { return readingOf(call(keyTimeInterface, "LastKeyTime").get()).lastKeyUs; }
 
     Fcitx fcitx_ { true };
     guint subscription_ = 0;
     std::vector<Reading> heard_;
 };
 
-// Told at a burst's first key, once a second while it lasts, and once more
+// The reading follows the keys. Told at a burst's first key, once a second while it lasts, and once more
 // just after its last key. Rows: key events, microseconds between them.
 TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
 {
@@ -112,7 +111,6 @@ TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
         SCOPED_TRACE(keyEvents);
         heard_.clear();
         iterateFor(0.2);
-        const std::uint64_t before = readLastKey();
         gint64 lastSent = 0;
         const gint64 firstSent = g_get_monotonic_time();
         std::size_t pauses = 0; // gaps long enough to end a burst
@@ -123,8 +121,7 @@ TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
             fcitx_.keys(1, i);
         }
         iterateFor(0.3);
-        const std::uint64_t after = readLastKey();
-        EXPECT_GT(after, before);
+        const std::uint64_t after = readingOf(call(keyTimeInterface, "LastKeyTime").get()).lastKeyUs;
         EXPECT_GE(after, static_cast<std::uint64_t>(lastSent));
         // Counted against the burst's real length: a loaded machine stretches
         // it, and then it is announced once more a second.

@@ -6,16 +6,12 @@
 #include "SessionBus.h"
 #include "platform/linux/GLibRegistrations.h"
 
-#include <cstdio>
-
 int main()
 {
     using namespace lullswitch::linux_backend;
     const GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-    if (!bus) {
-        std::fprintf(stderr, "lullswitch_test_ic: no session bus\n");
+    if (!bus)
         return 1;
-    }
     const BusNameHandle watch(g_bus_watch_name_on_connection(
                                   bus.get(), "org.fcitx.Fcitx5", G_BUS_NAME_WATCHER_FLAGS_NONE,
                                   [](GDBusConnection* connection, const gchar*, const gchar*, gpointer) {

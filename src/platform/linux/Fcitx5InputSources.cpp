@@ -28,12 +28,6 @@ bool typesLatin(std::string_view uniqueName)
 
 } // namespace
 
-// What an InputSourceRef points to: one input method by unique name.
-struct Fcitx5InputSources::Source {
-    int referenceCount;
-    std::string uniqueName;
-};
-
 Fcitx5InputSources::Fcitx5InputSources(GDBusConnection* sessionBus)
     : bus_(sessionBus ? G_DBUS_CONNECTION(g_object_ref(sessionBus)) : nullptr)
 {
@@ -57,23 +51,6 @@ void Fcitx5InputSources::onFcitxAppeared(GDBusConnection*, const gchar*, const g
 void Fcitx5InputSources::onFcitxVanished(GDBusConnection*, const gchar*, gpointer self)
 {
     static_cast<Fcitx5InputSources*>(self)->owner_ = Owner::absent;
-}
-
-platform::InputSourceRef Fcitx5InputSources::makeSource(std::string uniqueName)
-{
-    return platform::InputSourceRef::adopt(*this, new Source { 1, std::move(uniqueName) });
-}
-
-void Fcitx5InputSources::retain(void* handle)
-{
-    ++static_cast<Source*>(handle)->referenceCount;
-}
-
-void Fcitx5InputSources::release(void* handle)
-{
-    auto* source = static_cast<Source*>(handle);
-    if (--source->referenceCount == 0)
-        delete source;
 }
 
 GVariantPtr Fcitx5InputSources::call(const char* method, GVariant* parameters, const char* replyType)
@@ -137,7 +114,7 @@ std::optional<std::string> Fcitx5InputSources::identifier(const platform::InputS
 {
     if (!source)
         return std::nullopt;
-    return static_cast<const Source*>(source.handle())->uniqueName;
+    return payloadOf(source);
 }
 
 std::optional<bool> Fcitx5InputSources::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
@@ -148,7 +125,7 @@ std::optional<bool> Fcitx5InputSources::flag(const platform::InputSourceRef& sou
     case platform::InputSourceFlag::isSelectCapable:
         return true;
     case platform::InputSourceFlag::isASCIICapable:
-        return typesLatin(static_cast<const Source*>(source.handle())->uniqueName);
+        return typesLatin(payloadOf(source));
     }
     return std::nullopt;
 }
@@ -157,7 +134,7 @@ std::int32_t Fcitx5InputSources::select(const platform::InputSourceRef& source)
 {
     if (!source)
         return callFailed;
-    const std::string& name = static_cast<const Source*>(source.handle())->uniqueName;
+    const std::string& name = payloadOf(source);
     if (!bus_ || owner_ == Owner::absent)
         return notRunning;
     if (!call("SetCurrentIM", g_variant_new("(s)", name.c_str()), "()"))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/InputSourceServices.h"
+#include "platform/linux/CountedInputSources.h"
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibRegistrations.h"
 
@@ -18,7 +18,7 @@ namespace lullswitch::linux_backend {
 // Calls never start fcitx5 and give up after callTimeoutMs. While fcitx5 is
 // off the bus there is no current source and no list; it is asked again as
 // soon as it is back.
-class Fcitx5InputSources final : public platform::InputSourceServices {
+class Fcitx5InputSources final : public CountedInputSources<std::string> {
 public:
     static constexpr int callTimeoutMs = 500;
     // After a call has timed out (fcitx5 hangs), calls fail at once for this
@@ -51,17 +51,11 @@ public:
     // back.
     bool isFcitxOnBus() const { return owner_ != Owner::absent; }
 
-protected:
-    void retain(void* handle) override;
-    void release(void* handle) override;
-
 private:
-    struct Source;
     enum class Owner { unknown, present, absent };
 
     static void onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
     static void onFcitxVanished(GDBusConnection*, const gchar*, gpointer self);
-    platform::InputSourceRef makeSource(std::string uniqueName);
     GVariantPtr call(const char* method, GVariant* parameters, const char* replyType);
     std::optional<std::string> currentInputMethod();
 

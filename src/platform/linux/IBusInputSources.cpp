@@ -151,11 +151,6 @@ private:
     bool composing_ = false;
 };
 
-struct IBusInputSources::Source {
-    int referenceCount;
-    std::string identifier;
-};
-
 IBusInputSources::IBusInputSources(std::function<void()> onChange)
     : watch_(std::make_shared<Watch>()),
       connection_(watch_,
@@ -166,23 +161,6 @@ IBusInputSources::IBusInputSources(std::function<void()> onChange)
 }
 
 IBusInputSources::~IBusInputSources() = default;
-
-platform::InputSourceRef IBusInputSources::makeSource(std::string identifier)
-{
-    return platform::InputSourceRef::adopt(*this, new Source { 1, std::move(identifier) });
-}
-
-void IBusInputSources::retain(void* handle)
-{
-    ++static_cast<Source*>(handle)->referenceCount;
-}
-
-void IBusInputSources::release(void* handle)
-{
-    auto* source = static_cast<Source*>(handle);
-    if (--source->referenceCount == 0)
-        delete source;
-}
 
 bool IBusInputSources::isComposing() const
 {
@@ -247,7 +225,7 @@ std::optional<std::string> IBusInputSources::identifier(const platform::InputSou
 {
     if (!source)
         return std::nullopt;
-    return static_cast<const Source*>(source.handle())->identifier;
+    return payloadOf(source);
 }
 
 std::optional<bool> IBusInputSources::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
@@ -256,7 +234,7 @@ std::optional<bool> IBusInputSources::flag(const platform::InputSourceRef& sourc
         return std::nullopt;
     if (flag == platform::InputSourceFlag::isSelectCapable)
         return true;
-    const std::string_view id = static_cast<const Source*>(source.handle())->identifier;
+    const std::string_view id = payloadOf(source);
     if (id.ends_with(":InputMode.Latin") || id.ends_with(":InputMode.Direct"))
         return true;
     if (!id.starts_with(xkbPrefix))
@@ -277,7 +255,7 @@ std::int32_t IBusInputSources::select(const platform::InputSourceRef& source)
         return notRunning;
     if (watch_->isComposing())
         return composing;
-    const std::string& id = static_cast<const Source*>(source.handle())->identifier;
+    const std::string& id = payloadOf(source);
     const auto separator = id.find(modeSeparator);
     const std::string engine = id.substr(0, separator);
     if (globalEngine() != engine) {

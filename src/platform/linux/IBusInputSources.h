@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/InputSourceServices.h"
+#include "platform/linux/CountedInputSources.h"
 #include "platform/linux/IBusConnection.h"
 
 #include <cstdint>
@@ -22,7 +22,7 @@ namespace lullswitch::linux_backend {
 // While any application has kana being composed nothing is selected: every
 // way to switch from outside throws them away, so the switch waits for the
 // next idle period.
-class IBusInputSources final : public platform::InputSourceServices {
+class IBusInputSources final : public CountedInputSources<std::string> {
 public:
     // Statuses of select.
     static constexpr std::int32_t selected = 0;
@@ -50,15 +50,9 @@ public:
     // Some application has kana being composed.
     bool isComposing() const;
 
-protected:
-    void retain(void* handle) override;
-    void release(void* handle) override;
-
 private:
-    struct Source;
     class Watch;
 
-    platform::InputSourceRef makeSource(std::string identifier);
     std::optional<std::string> globalEngine();
     std::optional<std::string> currentIdentifier();
     std::int32_t activateMode(const std::string& mode);

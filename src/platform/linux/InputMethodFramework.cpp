@@ -8,12 +8,6 @@
 
 namespace lullswitch::linux_backend {
 
-struct InputMethodFramework::Source {
-    int referenceCount;
-    platform::InputSourceServices* backend;
-    platform::InputSourceRef inner;
-};
-
 InputMethodFramework::Kind InputMethodFramework::choose(
     bool fcitx5Runs, bool ibusRuns, const char* gtkImModule, const char* qtImModule, const char* xmodifiers)
 {
@@ -92,19 +86,7 @@ platform::InputSourceRef InputMethodFramework::wrap(platform::InputSourceRef inn
 {
     if (!inner)
         return {};
-    return platform::InputSourceRef::adopt(*this, new Source { 1, backend(), std::move(inner) });
-}
-
-void InputMethodFramework::retain(void* handle)
-{
-    ++static_cast<Source*>(handle)->referenceCount;
-}
-
-void InputMethodFramework::release(void* handle)
-{
-    auto* source = static_cast<Source*>(handle);
-    if (--source->referenceCount == 0)
-        delete source;
+    return makeSource(FrameworkSource { backend(), std::move(inner) });
 }
 
 platform::InputSourceRef InputMethodFramework::copyCurrentKeyboardInputSource()
@@ -128,24 +110,24 @@ std::optional<std::string> InputMethodFramework::identifier(const platform::Inpu
 {
     if (!source)
         return std::nullopt;
-    const auto* wrapped = static_cast<const Source*>(source.handle());
-    return wrapped->backend->identifier(wrapped->inner);
+    const auto& wrapped = payloadOf(source);
+    return wrapped.backend->identifier(wrapped.inner);
 }
 
 std::optional<bool> InputMethodFramework::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
 {
     if (!source)
         return std::nullopt;
-    const auto* wrapped = static_cast<const Source*>(source.handle());
-    return wrapped->backend->flag(wrapped->inner, flag);
+    const auto& wrapped = payloadOf(source);
+    return wrapped.backend->flag(wrapped.inner, flag);
 }
 
 std::int32_t InputMethodFramework::select(const platform::InputSourceRef& source)
 {
-    if (!source || static_cast<const Source*>(source.handle())->backend != backend())
+    if (!source || payloadOf(source).backend != backend())
         return IBusInputSources::notRunning;
-    const auto* wrapped = static_cast<const Source*>(source.handle());
-    return wrapped->backend->select(wrapped->inner);
+    const auto& wrapped = payloadOf(source);
+    return wrapped.backend->select(wrapped.inner);
 }
 
 const InputSourceIdentifiers& InputMethodFramework::identifiers() const

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/InputSourceServices.h"
+#include "platform/linux/CountedInputSources.h"
 #include "platform/linux/Fcitx5InputSources.h"
 #include "platform/linux/GLibRegistrations.h"
 #include "platform/linux/IBusInputSources.h"
@@ -16,7 +16,14 @@ namespace lullswitch::linux_backend {
 // IBus, chosen again whenever either comes or goes, and said on stderr.
 // When both run, the session's GTK_IM_MODULE, QT_IM_MODULE or XMODIFIERS
 // decides. With neither there is no source and nothing is selected.
-class InputMethodFramework final : public platform::InputSourceServices {
+// A source of the framework that made it, so a switch of framework leaves
+// older sources unselectable rather than misread.
+struct FrameworkSource {
+    platform::InputSourceServices* backend;
+    platform::InputSourceRef inner;
+};
+
+class InputMethodFramework final : public CountedInputSources<FrameworkSource> {
 public:
     enum class Kind { none, fcitx5, ibus };
 
@@ -38,13 +45,7 @@ public:
 
     Kind current() const { return kind_; }
 
-protected:
-    void retain(void* handle) override;
-    void release(void* handle) override;
-
 private:
-    struct Source;
-
     static void onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
     static void onFcitxVanished(GDBusConnection*, const gchar*, gpointer self);
     void update();

@@ -262,6 +262,7 @@ void KeyFileUserDefaults::load(const FileIdentity& seen)
     if (!monitorSource_)
         watch();
     hasLoaded_ = true;
+    parsedObjects_.clear();
     identity_ = seen;
     isCorrupt_ = false;
     if (!seen.exists) {
@@ -278,9 +279,8 @@ void KeyFileUserDefaults::load(const FileIdentity& seen)
         knownContents_.reset(g_key_file_to_data(keyFile_.get(), nullptr, nullptr));
 }
 
-std::optional<std::string> KeyFileUserDefaults::rawValue(std::string_view key)
+std::optional<std::string> KeyFileUserDefaults::rawValue(std::string_view key) const
 {
-    refresh();
     const std::string keyName(key);
     GMallocPtr<char> value(g_key_file_get_value(keyFile_.get(), groupName, keyName.c_str(), nullptr));
     if (!value)
@@ -289,6 +289,18 @@ std::optional<std::string> KeyFileUserDefaults::rawValue(std::string_view key)
 }
 
 platform::StoredObject KeyFileUserDefaults::object(std::string_view key)
+{
+    refresh();
+    // Parsed once per version of the file: the idle watcher reads two keys
+    // four times a second.
+    if (const auto parsed = parsedObjects_.find(key); parsed != parsedObjects_.end())
+        return parsed->second;
+    auto parsed = parse(key);
+    parsedObjects_.emplace(std::string(key), parsed);
+    return parsed;
+}
+
+platform::StoredObject KeyFileUserDefaults::parse(std::string_view key) const
 {
     const auto raw = rawValue(key);
     if (!raw)
@@ -344,6 +356,7 @@ void KeyFileUserDefaults::store(std::string_view key, const std::string& rawValu
     // Kept in memory even if the file cannot be written, so this process
     // keeps seeing what it was told until the file itself changes.
     g_key_file_set_value(keyFile_.get(), groupName, keyName.c_str(), rawValue.c_str());
+    parsedObjects_.erase(keyName);
     const std::string target = resolveTarget(path_);
     if (const auto failure = replace(target, key, rawValue))
         reportSaveFailure(target, *failure);
@@ -430,6 +443,7 @@ std::optional<std::string> KeyFileUserDefaults::replace(
             return reasonOf(error);
         syncDirectory(directory);
         keyFile_ = std::move(base.keyFile);
+        parsedObjects_.clear();
         knownContents_ = std::move(data);
         isCorrupt_ = false;
 

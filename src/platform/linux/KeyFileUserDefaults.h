@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -104,7 +105,8 @@ private:
     // Loads the file if one stat says it changed; true when it did.
     bool reloadIfChanged();
     void load(const FileIdentity& seen);
-    std::optional<std::string> rawValue(std::string_view key);
+    std::optional<std::string> rawValue(std::string_view key) const;
+    platform::StoredObject parse(std::string_view key) const;
     void store(std::string_view key, const std::string& rawValue);
     // Errno-style reason of a failure, or nothing when the file was replaced.
     std::optional<std::string> replace(const std::string& target, std::string_view key, const std::string& rawValue);
@@ -119,6 +121,8 @@ private:
     std::set<std::string> reportedFailures_;
     std::function<void()> onExternalChange_;
     GKeyFilePtr keyFile_;
+    // What object() returned for each key since keyFile_ last changed.
+    std::map<std::string, platform::StoredObject, std::less<>> parsedObjects_;
     FileIdentity identity_;
     bool hasLoaded_ = false;
     // A regular file that did not parse: moved aside before the next write.

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/InputSourceServices.h"
+
+#include <utility>
+
+namespace lullswitch::linux_backend {
+
+// Input sources whose references each hold a counted copy of what names the
+// source (an input method's name, say), valid after the framework behind it
+// has dropped that source.
+template <typename Payload> class CountedInputSources : public platform::InputSourceServices {
+protected:
+    platform::InputSourceRef makeSource(Payload payload)
+    {
+        return platform::InputSourceRef::adopt(*this, new Counted { 1, std::move(payload) });
+    }
+    static const Payload& payloadOf(const platform::InputSourceRef& source)
+    {
+        return static_cast<const Counted*>(source.handle())->payload;
+    }
+
+    void retain(void* handle) final { ++static_cast<Counted*>(handle)->referenceCount; }
+    void release(void* handle) final
+    {
+        auto* counted = static_cast<Counted*>(handle);
+        if (--counted->referenceCount == 0)
+            delete counted;
+    }
+
+private:
+    struct Counted {
+        int referenceCount;
+        Payload payload;
+    };
+};
+
+} // namespace lullswitch::linux_backend

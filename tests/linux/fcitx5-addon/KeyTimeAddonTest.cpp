@@ -93,11 +93,6 @@ protected:
     }
     void TearDown() override { g_dbus_connection_signal_unsubscribe(sessionBus(), subscription_); }
 
-    GVariantPtr call(const char* interface, const char* method)
-    {
-        return callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, interface, method);
-    }
-
     Fcitx fcitx_ { true };
     guint subscription_ = 0;
     std::vector<Reading> heard_;
@@ -121,7 +116,9 @@ TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
             fcitx_.keys(1, i);
         }
         iterateFor(0.3);
-        const std::uint64_t after = readingOf(call(keyTimeInterface, "LastKeyTime").get()).lastKeyUs;
+        const std::uint64_t after
+            = readingOf(callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, keyTimeInterface, "LastKeyTime").get())
+                  .lastKeyUs;
         EXPECT_GE(after, static_cast<std::uint64_t>(lastSent));
         // Counted against the burst's real length: a loaded machine stretches
         // it, and then it is announced once more a second.
@@ -140,7 +137,8 @@ TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
 // One method and one signal, each giving two times, and nothing else.
 TEST_F(KeyTimeAddonTest, InterfaceHasNothingButTimes)
 {
-    const auto reply = call("org.freedesktop.DBus.Introspectable", "Introspect");
+    const auto reply
+        = callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, "org.freedesktop.DBus.Introspectable", "Introspect");
     ASSERT_TRUE(reply);
     const gchar* xml = nullptr;
     g_variant_get(reply.get(), "(&s)", &xml);

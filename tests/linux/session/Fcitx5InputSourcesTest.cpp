@@ -79,8 +79,8 @@ protected:
     Fcitx5Driver driver;
 };
 
-// The user replaces anthy by keyboard-jp between two calls. Without an input
-// context there is no current source, but still the group.
+// The user replaces anthy by a layout with a variant between two calls.
+// Without an input context there is no current source, but still the group.
 TEST_F(Fcitx5InputSourcesTest, ASourceOutsideTheGroupIsNotSelectedAndNoContextHasNoSource)
 {
     driver.setCurrent("keyboard-us");
@@ -88,7 +88,7 @@ TEST_F(Fcitx5InputSourcesTest, ASourceOutsideTheGroupIsNotSelectedAndNoContextHa
     ASSERT_TRUE(before && before->size() == 2u);
     ASSERT_TRUE(callOn(sessionBus(), "org.fcitx.Fcitx5", "/controller", "org.fcitx.Fcitx.Controller1",
         "SetInputMethodGroupInfo",
-        g_variant_new_parsed("('Default', 'us', [('keyboard-us', ''), ('keyboard-jp', '')])")));
+        g_variant_new_parsed("('Default', 'us', [('keyboard-us', ''), ('keyboard-us-dvorak', '')])")));
     EXPECT_NE(sources().select((*before)[1]), 0);
     EXPECT_EQ(fcitxCurrentInputMethod(), "keyboard-us");
 
@@ -97,7 +97,8 @@ TEST_F(Fcitx5InputSourcesTest, ASourceOutsideTheGroupIsNotSelectedAndNoContextHa
     EXPECT_FALSE(sources().copyCurrentKeyboardInputSource());
     const auto after = sources().createEnabledInputSourceList();
     ASSERT_TRUE(after && after->size() == 2u);
-    EXPECT_EQ(sources().identifier((*after)[1]), "keyboard-jp");
+    EXPECT_EQ(sources().identifier((*after)[1]), "keyboard-us-dvorak");
+    EXPECT_EQ(sources().flag((*after)[1], platform::InputSourceFlag::isASCIICapable), true);
     // Back to the test profile for the tests that follow.
     ASSERT_TRUE(controlFcitx("restart"));
 }

@@ -69,16 +69,13 @@ private:
 // The two times the addon tells, by method or signal: the last key, and when
 // it was said.
 struct Reading {
+    explicit Reading(GVariant* times)
+    {
+        if (times)
+            g_variant_get(times, "(tt)", &lastKeyUs, &saidAtUs);
+    }
     std::uint64_t lastKeyUs = 0, saidAtUs = 0;
 };
-
-Reading readingOf(GVariant* times)
-{
-    Reading reading;
-    if (times)
-        g_variant_get(times, "(tt)", &reading.lastKeyUs, &reading.saidAtUs);
-    return reading;
-}
 
 class KeyTimeAddonTest : public testing::Test {
 protected:
@@ -88,7 +85,7 @@ protected:
         subscription_ = g_dbus_connection_signal_subscribe(
             sessionBus(), nullptr, keyTimeInterface, "KeyActivity", keyTimePath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* times,
-                gpointer heard) { static_cast<std::vector<Reading>*>(heard)->push_back(readingOf(times)); },
+                gpointer heard) { static_cast<std::vector<Reading>*>(heard)->emplace_back(times); },
             &heard_, nullptr);
     }
     void TearDown() override { g_dbus_connection_signal_unsubscribe(sessionBus(), subscription_); }
@@ -117,7 +114,7 @@ TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
         }
         iterateFor(0.3);
         const std::uint64_t after
-            = readingOf(callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, keyTimeInterface, "LastKeyTime").get())
+            = Reading(callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, keyTimeInterface, "LastKeyTime").get())
                   .lastKeyUs;
         EXPECT_GE(after, static_cast<std::uint64_t>(lastSent));
         // Counted against the burst's real length: a loaded machine stretches

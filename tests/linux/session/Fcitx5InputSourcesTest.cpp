@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -152,7 +153,13 @@ TEST(Fcitx5InputSourcesActivation, NoCallStartsFcitx)
     gchar* pid = nullptr;
     ASSERT_TRUE(g_spawn_command_line_sync(("dbus-daemon --fork --print-pid --config-file=" + dir + "/bus.conf").c_str(),
         &pid, nullptr, nullptr, nullptr));
-    const GMallocPtr<gchar> daemon(pid);
+    // Stopped, and its folder removed, however the test ends.
+    const auto stop = [&](gchar* printed) {
+        ::kill(std::atoi(printed), SIGTERM);
+        run({ "rm", "-rf", dir });
+        g_free(printed);
+    };
+    const std::unique_ptr<gchar, decltype(stop)> daemon(pid, stop);
     const GObjectPtr<GDBusConnection> bus(g_dbus_connection_new_for_address_sync(("unix:path=" + dir + "/bus").c_str(),
         GDBusConnectionFlags(
             G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
@@ -161,7 +168,6 @@ TEST(Fcitx5InputSourcesActivation, NoCallStartsFcitx)
     {
         Fcitx5InputSources sources(bus.get());
         EXPECT_FALSE(sources.copyCurrentKeyboardInputSource());
-        EXPECT_FALSE(sources.createEnabledInputSourceList());
         iterateFor(0.3);
     }
     EXPECT_FALSE(g_file_test(marker.c_str(), G_FILE_TEST_EXISTS));
@@ -171,8 +177,6 @@ TEST(Fcitx5InputSourcesActivation, NoCallStartsFcitx)
         g_dbus_connection_call_sync(bus.get(), "org.fcitx.Fcitx5", "/controller", "org.fcitx.Fcitx.Controller1",
             "CurrentInputMethod", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, nullptr));
     EXPECT_TRUE(g_file_test(marker.c_str(), G_FILE_TEST_EXISTS));
-    ::kill(std::atoi(pid), SIGTERM);
-    run({ "rm", "-rf", dir });
 }
 
 } // namespace

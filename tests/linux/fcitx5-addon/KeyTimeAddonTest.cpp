@@ -2,12 +2,12 @@
 // keys through an input context of the test's own connection. Runs inside
 // scripts/virtual-session --no-fcitx: the test starts each fcitx5 itself.
 #include "SessionBus.h"
+#include "SessionSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -15,31 +15,10 @@
 namespace {
 
 using namespace lullswitch::linux_backend;
-using lullswitch::session_test::callOn;
+using namespace lullswitch::session_test;
 
-constexpr const char* fcitxName = "org.fcitx.Fcitx5";
 constexpr const char* keyTimePath = "/app/lullswitch/KeyTime";
 constexpr const char* keyTimeInterface = "app.lullswitch.KeyTime1";
-
-GDBusConnection* bus()
-{
-    static GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    return connection;
-}
-
-GVariantPtr call(const char* path, const char* interface, const char* method, GVariant* parameters = nullptr)
-{
-    return callOn(bus(), fcitxName, path, interface, method, parameters);
-}
-
-void iterateFor(gint64 microseconds)
-{
-    const gint64 end = g_get_monotonic_time() + microseconds;
-    while (g_get_monotonic_time() < end) {
-        while (g_main_context_iteration(nullptr, FALSE)) { }
-        g_usleep(1000);
-    }
-}
 
 // One fcitx5 with a keyboard-us group, with or without the addon, and one
 // focused input context of this process.
@@ -48,17 +27,16 @@ public:
     explicit Fcitx(bool withAddon)
     {
         const std::string addonDir = std::string(g_get_user_data_dir()) + "/fcitx5/addon";
-        g_mkdir_with_parents(addonDir.c_str(), 0700);
-        g_file_set_contents((addonDir + "/lullswitch-keytime.conf").c_str(), addonConf().c_str(), -1, nullptr);
-        std::string enable
+        run({ "mkdir", "-p", addonDir });
+        run({ "ln", "-sf", LULLSWITCH_KEYTIME_CONF, addonDir });
+        const std::string enable
             = std::string("--enable=keyboard,dbus,dbusfrontend") + (withAddon ? ",lullswitch-keytime" : "");
         const char* argv[] = { "fcitx5", "--disable=all", enable.c_str(), nullptr };
         g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr,
             GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL
                 | G_SPAWN_STDERR_TO_DEV_NULL),
             nullptr, nullptr, &pid_, nullptr);
-        for (int i = 0; i < 200 && context_.empty(); ++i, g_usleep(50'000))
-            context_ = lullswitch::session_test::focusNewFcitxContext(bus(), "keytime-test");
+        iterateUntil([&] { return !(context_ = focusNewFcitxContext(sessionBus(), "keytime-test")).empty(); }, 10.0);
     }
     ~Fcitx()
     {
@@ -67,43 +45,36 @@ public:
     }
     bool ready() const { return !context_.empty(); }
 
-    void keyEvent(bool release)
-    {
-        call(context_.c_str(), "org.fcitx.Fcitx.InputContext1", "ProcessKeyEvent",
-            g_variant_new("(uuubu)", 0x61u, 38u, 0u, release, 0u));
-    }
-
-    // Sends `count` key events at once, the replies awaited together; the
-    // seconds until the last reply.
-    double flood(int count)
+    // Sends `count` key events at once, presses and releases by turns from
+    // `first`, the replies awaited together; the seconds until the last reply.
+    double keys(int count, int first = 0)
     {
         int pending = count;
         const gint64 start = g_get_monotonic_time();
-        for (int i = 0; i < count; ++i)
+        for (int i = first; i < first + count; ++i)
             g_dbus_connection_call(
-                bus(), fcitxName, context_.c_str(), "org.fcitx.Fcitx.InputContext1", "ProcessKeyEvent",
+                sessionBus(), "org.fcitx.Fcitx5", context_.c_str(), "org.fcitx.Fcitx.InputContext1", "ProcessKeyEvent",
                 g_variant_new("(uuubu)", 0x61u, 38u, 0u, i % 2 == 1, 0u), nullptr, G_DBUS_CALL_FLAGS_NONE, 20000,
                 nullptr, [](GObject*, GAsyncResult*, gpointer left) { --*static_cast<int*>(left); }, &pending);
         while (pending > 0)
             g_main_context_iteration(nullptr, TRUE);
-        return static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
+        return secondsSince(start);
     }
 
 private:
-    static std::string addonConf()
-    {
-        gchar* text = nullptr;
-        g_file_get_contents(LULLSWITCH_KEYTIME_CONF, &text, nullptr, nullptr);
-        const GMallocPtr<gchar> owned(text);
-        return text ? text : "";
-    }
-
     GPid pid_ = 0;
     std::string context_;
 };
 
-struct Announcement {
-    std::uint64_t lastKeyUs, saidAtUs;
+// The two times the addon tells, by method or signal: the last key, and when
+// it was said.
+struct Reading {
+    explicit Reading(GVariant* times)
+    {
+        if (times)
+            g_variant_get(times, "(tt)", &lastKeyUs, &saidAtUs);
+    }
+    std::uint64_t lastKeyUs = 0, saidAtUs = 0;
 };
 
 class KeyTimeAddonTest : public testing::Test {
@@ -112,63 +83,44 @@ protected:
     {
         ASSERT_TRUE(fcitx_.ready());
         subscription_ = g_dbus_connection_signal_subscribe(
-            bus(), nullptr, keyTimeInterface, "KeyActivity", keyTimePath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
-                gpointer self) {
-                Announcement said {};
-                g_variant_get(parameters, "(tt)", &said.lastKeyUs, &said.saidAtUs);
-                static_cast<KeyTimeAddonTest*>(self)->heard_.push_back(said);
-            },
-            this, nullptr);
+            sessionBus(), nullptr, keyTimeInterface, "KeyActivity", keyTimePath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* times,
+                gpointer heard) { static_cast<std::vector<Reading>*>(heard)->emplace_back(times); },
+            &heard_, nullptr);
     }
-    void TearDown() override { g_dbus_connection_signal_unsubscribe(bus(), subscription_); }
-
-    std::uint64_t readLastKey()
-    {
-        const auto reply = call(keyTimePath, keyTimeInterface, "LastKeyTime");
-        std::uint64_t last = 0, now = 0;
-        if (reply)
-            g_variant_get(reply.get(), "(tt)", &last, &now);
-        return last;
-    }
+    void TearDown() override { g_dbus_connection_signal_unsubscribe(sessionBus(), subscription_); }
 
     Fcitx fcitx_ { true };
     guint subscription_ = 0;
-    std::vector<Announcement> heard_;
+    std::vector<Reading> heard_;
 };
 
-struct Burst {
-    int keyEvents;
-    gint64 spacingUs;
-};
-
-// Told at a burst's first key, once a second while it lasts, and once more
-// just after its last key.
+// The reading follows the keys. Told at a burst's first key, once a second while it lasts, and once more
+// just after its last key. Rows: key events, microseconds between them.
 TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
 {
-    for (const Burst burst : { Burst { 1, 0 }, Burst { 30, 10'000 }, Burst { 65, 20'000 } }) {
-        SCOPED_TRACE(burst.keyEvents);
+    for (const auto& [keyEvents, spacingUs] : { std::pair { 1, 0 }, { 30, 10'000 }, { 65, 20'000 } }) {
+        SCOPED_TRACE(keyEvents);
         heard_.clear();
-        iterateFor(200'000);
-        const std::uint64_t before = readLastKey();
+        iterateFor(0.2);
         gint64 lastSent = 0;
         const gint64 firstSent = g_get_monotonic_time();
         std::size_t pauses = 0; // gaps long enough to end a burst
-        for (int i = 0; i < burst.keyEvents; ++i) {
-            iterateFor(burst.spacingUs);
-            const gint64 now = g_get_monotonic_time();
-            pauses += i > 0 && now - lastSent > 40'000;
-            lastSent = now;
-            fcitx_.keyEvent(i % 2 == 1);
+        for (int i = 0; i < keyEvents; ++i) {
+            iterateFor(spacingUs / 1e6);
+            pauses += i > 0 && g_get_monotonic_time() - lastSent > 40'000;
+            lastSent = g_get_monotonic_time();
+            fcitx_.keys(1, i);
         }
-        iterateFor(300'000);
-        const std::uint64_t after = readLastKey();
-        EXPECT_GT(after, before);
+        iterateFor(0.3);
+        const std::uint64_t after
+            = Reading(callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, keyTimeInterface, "LastKeyTime").get())
+                  .lastKeyUs;
         EXPECT_GE(after, static_cast<std::uint64_t>(lastSent));
         // Counted against the burst's real length: a loaded machine stretches
         // it, and then it is announced once more a second.
         const auto seconds = static_cast<std::size_t>((lastSent - firstSent) / 1'000'000);
-        if (burst.keyEvents == 1)
+        if (keyEvents == 1)
             ASSERT_EQ(heard_.size(), 1u);
         else if (pauses == 0)
             ASSERT_EQ(heard_.size(), 2 + seconds) << "leading, one a second, trailing";
@@ -182,13 +134,13 @@ TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
 // One method and one signal, each giving two times, and nothing else.
 TEST_F(KeyTimeAddonTest, InterfaceHasNothingButTimes)
 {
-    const auto reply = call(keyTimePath, "org.freedesktop.DBus.Introspectable", "Introspect");
+    const auto reply
+        = callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, "org.freedesktop.DBus.Introspectable", "Introspect");
     ASSERT_TRUE(reply);
     const gchar* xml = nullptr;
     g_variant_get(reply.get(), "(&s)", &xml);
-    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
-    ASSERT_NE(node, nullptr);
-    const GDBusInterfaceInfo* info = g_dbus_node_info_lookup_interface(node, keyTimeInterface);
+    const GDBusNodeInfoPtr node(g_dbus_node_info_new_for_xml(xml, nullptr));
+    const GDBusInterfaceInfo* info = node ? g_dbus_node_info_lookup_interface(node.get(), keyTimeInterface) : nullptr;
     ASSERT_NE(info, nullptr);
     std::string shape;
     const auto add = [&](const char* name, GDBusArgInfo** args) {
@@ -203,7 +155,6 @@ TEST_F(KeyTimeAddonTest, InterfaceHasNothingButTimes)
         add((*signal)->name, (*signal)->args);
     EXPECT_EQ(shape, " LastKeyTime: LastKeyTime:tt KeyActivity:tt");
     EXPECT_TRUE(!info->properties || !info->properties[0]);
-    g_dbus_node_info_unref(node);
 }
 
 // The best of three floods of 10 000 key events each way, taking turns.
@@ -214,8 +165,7 @@ TEST(KeyTimeAddonCost, FloodOfKeysTakesFcitxNoLongerWithTheAddon)
         for (const bool addon : { true, false }) {
             Fcitx fcitx(addon);
             ASSERT_TRUE(fcitx.ready());
-            const double seconds = fcitx.flood(10'000);
-            (addon ? with : without) = std::min(addon ? with : without, seconds);
+            (addon ? with : without) = std::min(addon ? with : without, fcitx.keys(10'000));
         }
     }
     RecordProperty("with_addon_s", std::to_string(with));

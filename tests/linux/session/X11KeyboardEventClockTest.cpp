@@ -12,106 +12,63 @@ namespace {
 
 using linux_backend::X11KeyboardEventClock;
 using platform::KeyboardEventType;
-using session_test::run;
+using namespace session_test;
 
-constexpr KeyboardEventType allTypes[]
-    = { KeyboardEventType::keyDown, KeyboardEventType::keyUp, KeyboardEventType::flagsChanged };
-
-// For messages: 0 key down, 1 key up, 2 modifier change.
-int nameOf(KeyboardEventType type)
+// Before any event the readings count from when watching began, and grow
+// while nothing happens. Then row by row, in order: which readings the input
+// moved. The last row's hundred keys are all taken, with nothing left for the
+// main loop to do.
+TEST(X11KeyboardEventClockTest, ReadingsCountFromTheStartAndEachInputMovesItsOwnOnly)
 {
-    return static_cast<int>(type);
-}
-
-class X11KeyboardEventClockTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        clock = X11KeyboardEventClock::open();
-        ASSERT_TRUE(clock) << "no X display: run inside scripts/virtual-session";
-    }
-
-    void TearDown() override
-    {
-        clock.reset();
-        session_test::settleMainContext();
-    }
-
-    // Monotonic time of the last event of that type, as the reading gives it.
-    gint64 lastEventTime(KeyboardEventType type)
-    {
-        return g_get_monotonic_time() - std::llround(clock->secondsSinceLastEvent(type) * G_USEC_PER_SEC);
-    }
-
-    // Sends input through xdotool, then lets the main loop take in every event
-    // that the server sent for it.
-    void xdotool(std::vector<std::string> arguments)
-    {
-        arguments.insert(arguments.begin(), "xdotool");
-        ASSERT_EQ(run(arguments), 0);
-        // xdotool's requests are processed once it has exited (it syncs when
-        // closing), so after one round trip their events are queued here.
-        clock->synchronize();
-        ASSERT_TRUE(session_test::settleMainContext()) << "the X source stays ready: the main loop would spin";
-    }
-
-    std::unique_ptr<X11KeyboardEventClock> clock;
-};
-
-TEST_F(X11KeyboardEventClockTest, TheVirtualServerReportsKeysAndModifiersAndNoDisplayGivesNoClock)
-{
-    EXPECT_TRUE(clock->hasKeyEvents());
-    EXPECT_TRUE(clock->hasModifierEvents());
-    EXPECT_EQ(X11KeyboardEventClock::open(":65000"), nullptr);
-}
-
-// They also grow while nothing happens.
-TEST_F(X11KeyboardEventClockTest, BeforeAnyEventReadingsCountFromWhenWatchingBegan)
-{
+    // In messages, by index: 0 key down, 1 key up, 2 modifier change.
+    constexpr KeyboardEventType types[]
+        = { KeyboardEventType::keyDown, KeyboardEventType::keyUp, KeyboardEventType::flagsChanged };
     const gint64 opened = g_get_monotonic_time();
-    auto fresh = X11KeyboardEventClock::open();
-    ASSERT_TRUE(fresh);
-    session_test::iterateFor(0.3);
-    for (auto type : allTypes) {
-        const double reading = fresh->secondsSinceLastEvent(type);
-        EXPECT_GE(reading, 0.3) << nameOf(type);
-        EXPECT_LE(reading, session_test::secondsSince(opened)) << nameOf(type);
+    const auto clock = X11KeyboardEventClock::open();
+    ASSERT_TRUE(clock) << "no X display: run inside scripts/virtual-session";
+    EXPECT_TRUE(clock->hasKeyEvents() && clock->hasModifierEvents());
+    EXPECT_EQ(X11KeyboardEventClock::open(":65000"), nullptr);
+    iterateFor(0.3);
+    for (std::size_t i = 0; i < std::size(types); ++i) {
+        EXPECT_GE(clock->secondsSinceLastEvent(types[i]), 0.3) << i;
+        EXPECT_LE(clock->secondsSinceLastEvent(types[i]), secondsSince(opened)) << i;
     }
-}
 
-// Row by row, in order: which readings the input moved. The last row's
-// hundred keys are all taken, with nothing left for the main loop to do.
-TEST_F(X11KeyboardEventClockTest, EachInputMovesItsReadingsOnly)
-{
-    std::vector<std::string> manyKeys { "key", "--delay", "0" };
+    std::vector<std::string> manyKeys { "xdotool", "key", "--delay", "0" };
     for (int i = 0; i < 100; ++i)
         manyKeys.push_back(i % 2 ? "x" : "y");
     const struct {
         std::vector<std::string> input;
-        bool down, up, modifier;
+        bool moved[3]; // by type
     } rows[] = {
-        { { "key", "a" }, true, true, false },
-        { { "keydown", "b" }, true, false, false },
-        { { "keyup", "b" }, false, true, false },
-        { { "keydown", "Shift_L" }, true, false, true },
-        { { "keyup", "Shift_L" }, false, true, true },
-        { { "key", "ctrl+c" }, true, true, true },
-        { { "mousemove", "10", "10", "mousemove", "600", "400", "click", "1", "click", "3", "mousedown", "2", "mouseup",
-              "2", "click", "4" },
-            false, false, false },
-        { manyKeys, true, true, false },
+        { { "xdotool", "key", "a" }, { true, true, false } },
+        { { "xdotool", "keydown", "b" }, { true, false, false } },
+        { { "xdotool", "keyup", "b" }, { false, true, false } },
+        { { "xdotool", "keydown", "Shift_L" }, { true, false, true } },
+        { { "xdotool", "keyup", "Shift_L" }, { false, true, true } },
+        { { "xdotool", "key", "ctrl+c" }, { true, true, true } },
+        { { "xdotool", "mousemove", "10", "10", "mousemove", "600", "400", "click", "1", "click", "3", "mousedown", "2",
+              "mouseup", "2", "click", "4" },
+            { false, false, false } },
+        { manyKeys, { true, true, false } },
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.input.front() + " " + row.input.back());
-        session_test::iterateFor(0.01);
+        SCOPED_TRACE(row.input[1] + " " + row.input.back());
+        iterateFor(0.01);
         const gint64 start = g_get_monotonic_time();
-        xdotool(row.input);
-        const bool moved[] = { row.down, row.up, row.modifier };
-        for (std::size_t i = 0; i < std::size(allTypes); ++i) {
-            if (moved[i])
-                EXPECT_GE(lastEventTime(allTypes[i]), start - 2) << nameOf(allTypes[i]) << " did not move";
+        ASSERT_EQ(run(row.input), 0);
+        // xdotool's requests are processed once it has exited (it syncs when
+        // closing), so after one round trip their events are queued here.
+        clock->synchronize();
+        ASSERT_TRUE(settleMainContext()) << "the X source stays ready: the main loop would spin";
+        for (std::size_t i = 0; i < std::size(types); ++i) {
+            // Monotonic time of the last event of that type, as the reading gives it.
+            const gint64 last
+                = g_get_monotonic_time() - std::llround(clock->secondsSinceLastEvent(types[i]) * G_USEC_PER_SEC);
+            if (row.moved[i])
+                EXPECT_GE(last, start - 2) << i << " did not move";
             else
-                EXPECT_LT(lastEventTime(allTypes[i]), start) << nameOf(allTypes[i]) << " moved";
+                EXPECT_LT(last, start) << i << " moved";
         }
     }
     EXPECT_FALSE(g_main_context_pending(nullptr));

@@ -31,27 +31,21 @@ void announce(void*, wl_registry* registry, uint32_t name, const char* interface
         manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
             wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
 }
-void forget(void*, wl_registry*, uint32_t) { }
-const wl_registry_listener registryListener { announce, forget };
+const wl_registry_listener registryListener { announce, [](void*, wl_registry*, uint32_t) {} };
 
 // Linux input key codes of the letters, in alphabetical order.
 constexpr unsigned letterCodes[26]
     = { 30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50, 49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44 };
-constexpr unsigned leftShift = 42, returnKey = 28;
 
-uint32_t milliseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000);
-}
-
+// Paced like a typist, and answered as soon as the last release is taken.
 void stroke(zwp_virtual_keyboard_v1* keyboard, wl_display* display, unsigned code, uint32_t modifiers = 0)
 {
-    // Paced like a typist, and answered as soon as the last release is taken.
     for (const uint32_t state : { 1u, 0u }) {
         usleep(30'000);
-        zwp_virtual_keyboard_v1_key(keyboard, milliseconds(), code, state);
+        timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        zwp_virtual_keyboard_v1_key(
+            keyboard, static_cast<uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000), code, state);
         if (modifiers)
             zwp_virtual_keyboard_v1_modifiers(keyboard, state ? modifiers : 0, 0, 0, 0);
         wl_display_roundtrip(display);
@@ -71,10 +65,10 @@ int main()
         return 1;
     auto* keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager, seat);
 
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     const xkb_rule_names names { nullptr, nullptr, "us", nullptr, nullptr };
-    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+    char* text = xkb_keymap_get_as_string(
+        xkb_keymap_new_from_names(xkb_context_new(XKB_CONTEXT_NO_FLAGS), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        XKB_KEYMAP_FORMAT_TEXT_V1);
     const size_t size = std::strlen(text) + 1;
     const int fd = memfd_create("keymap", MFD_CLOEXEC);
     if (write(fd, text, size) != static_cast<ssize_t>(size))
@@ -82,17 +76,15 @@ int main()
     zwp_virtual_keyboard_v1_keymap(keyboard, XKB_KEYMAP_FORMAT_TEXT_V1, fd, static_cast<uint32_t>(size));
     wl_display_roundtrip(display);
 
-    for (std::string command; std::cin >> command;) {
-        if (command == "type") {
-            std::string word;
-            std::cin >> word;
+    for (std::string command, word; std::cin >> command;) {
+        if (command == "type" && std::cin >> word) {
             for (const char letter : word)
                 if (letter >= 'a' && letter <= 'z')
                     stroke(keyboard, display, letterCodes[letter - 'a']);
-        } else if (command == "shift") {
-            stroke(keyboard, display, leftShift, 1);
-        } else if (command == "return") {
-            stroke(keyboard, display, returnKey);
+        } else if (command == "shift" || command == "return") {
+            // Left Shift, with the modifier state a real one gives, or Return.
+            const bool shift = command == "shift";
+            stroke(keyboard, display, shift ? 42 : 28, shift ? 1 : 0);
         }
         std::printf("ok\n");
         std::fflush(stdout);

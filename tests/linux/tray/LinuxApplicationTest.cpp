@@ -226,29 +226,20 @@ TEST(DesktopAlertTest, TerminationEndsTheAlertAndItsDialog)
     EXPECT_TRUE(iterateUntil([&] { return processIsGone(dialog.read("starts", '\n').front()); }, 5));
 }
 
-// org.freedesktop.Notifications answered from GDBus's own worker thread, as
-// the alert calls it synchronously from this one.
+// org.freedesktop.Notifications on this process's own connection, answered
+// from GDBus's worker thread: the alert calls it synchronously from this one.
 class FakeNotificationServer {
 public:
     static constexpr std::uint32_t id = 7;
 
-    FakeNotificationServer()
+    FakeNotificationServer() : filter_(g_dbus_connection_add_filter(sessionBus(), onMessage, this, nullptr))
     {
-        GMallocPtr<gchar> address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-        connection_.reset(g_dbus_connection_new_for_address_sync(address.get(),
-            static_cast<GDBusConnectionFlags>(
-                G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr));
-        filter_ = g_dbus_connection_add_filter(connection_.get(), onMessage, this, nullptr);
-        GVariantPtr reply(
-            g_dbus_connection_call_sync(connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", "org.freedesktop.Notifications", 4u),
-                nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
+        busCall("RequestName", g_variant_new("(su)", name, 4u));
     }
     ~FakeNotificationServer()
     {
-        g_dbus_connection_remove_filter(connection_.get(), filter_);
-        g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
+        busCall("ReleaseName", g_variant_new("(s)", name));
+        g_dbus_connection_remove_filter(sessionBus(), filter_);
     }
 
     // The printed arguments of the last Notify call.
@@ -259,11 +250,18 @@ public:
     }
     void close(std::uint32_t notification) const
     {
-        g_dbus_connection_emit_signal(connection_.get(), nullptr, "/org/freedesktop/Notifications",
-            "org.freedesktop.Notifications", "NotificationClosed", g_variant_new("(uu)", notification, 2u), nullptr);
+        g_dbus_connection_emit_signal(sessionBus(), nullptr, "/org/freedesktop/Notifications", name,
+            "NotificationClosed", g_variant_new("(uu)", notification, 2u), nullptr);
     }
 
 private:
+    static constexpr const char* name = "org.freedesktop.Notifications";
+
+    static void busCall(const char* method, GVariant* parameters)
+    {
+        GVariantPtr(g_dbus_connection_call_sync(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+            "org.freedesktop.DBus", method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
+    }
     static GDBusMessage* onMessage(GDBusConnection* connection, GDBusMessage* message, gboolean incoming, gpointer self)
     {
         if (!incoming || g_strcmp0(g_dbus_message_get_member(message), "Notify") != 0)
@@ -280,8 +278,7 @@ private:
         return nullptr;
     }
 
-    GObjectPtr<GDBusConnection> connection_;
-    guint filter_ = 0;
+    guint filter_;
     mutable std::mutex mutex_;
     std::string notified_;
 };

@@ -7,17 +7,13 @@ using namespace linux_backend;
 namespace {
 
 constexpr const char* watcherName = "org.kde.StatusNotifierWatcher";
-constexpr const char* watcherPath = "/StatusNotifierWatcher";
 
 constexpr const char* watcherXml = R"xml(<node>
   <interface name="org.kde.StatusNotifierWatcher">
     <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
-    <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
-    <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
   </interface>
 </node>)xml";
 
-// A connection of its own, as a separate panel process has.
 GObjectPtr<GDBusConnection> newSessionConnection()
 {
     GErrorPtr error;
@@ -77,86 +73,64 @@ const MenuEntry& MenuEntry::find(const std::string& wanted) const
     throw TrayError("no menu entry labelled " + wanted);
 }
 
-TestTrayHost::TestTrayHost() : client_(newSessionConnection())
+TestTrayHost::TestTrayHost() : connection_(newSessionConnection())
 {
-    signals_ = SignalSubscription(client_.get(),
-        g_dbus_connection_signal_subscribe(client_.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
+    signals_ = SignalSubscription(connection_.get(),
+        g_dbus_connection_signal_subscribe(connection_.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE, onSignal, this, nullptr));
     startWatcher();
 }
 
 TestTrayHost::~TestTrayHost()
 {
-    stopWatcher();
+    watcher_.reset();
     signals_.reset();
-    g_dbus_connection_close_sync(client_.get(), nullptr, nullptr);
+    g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
 }
 
 void TestTrayHost::startWatcher()
 {
-    stopWatcher();
-    watcher_ = newSessionConnection();
     static const GDBusInterfaceVTable vtable = { onWatcherCall, nullptr, nullptr, {} };
-    watcherObject_ = exportObject(watcher_.get(), watcherPath, watcherXml, vtable, this);
+    watcher_ = exportObject(connection_.get(), "/StatusNotifierWatcher", watcherXml, vtable, this);
     // Object first, then the name: an item that sees the name can register.
-    GErrorPtr error;
-    GVariantPtr reply(g_dbus_connection_call_sync(watcher_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-        "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", watcherName, 4u), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, ErrorOut(error)));
-    guint32 result = 0;
-    if (reply)
-        g_variant_get(reply.get(), "(u)", &result);
-    if (result != 1)
+    auto reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+        g_variant_new("(su)", watcherName, 4u), "(u)");
+    if (g_variant_get_uint32(GVariantPtr(g_variant_get_child_value(reply.get(), 0)).get()) != 1)
         throw TrayError("the test watcher could not take its name");
 }
 
 void TestTrayHost::stopWatcher()
 {
-    if (!watcher_)
-        return;
-    watcherObject_.reset();
-    g_dbus_connection_close_sync(watcher_.get(), nullptr, nullptr);
+    call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName",
+        g_variant_new("(s)", watcherName), "(u)");
     watcher_.reset();
     items_.clear();
 }
 
-void TestTrayHost::onWatcherCall(GDBusConnection* connection, const gchar* sender, const gchar*, const gchar*,
-    const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self)
+void TestTrayHost::onWatcherCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+    GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self)
 {
     auto* host = static_cast<TestTrayHost*>(self);
-    if (std::string(method) != "RegisterStatusNotifierItem")
-        return g_dbus_method_invocation_return_value(invocation, nullptr);
     if (host->refusals_ > 0) {
         --host->refusals_;
         return g_dbus_method_invocation_return_error(
             invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT, "not serving yet");
     }
-    const gchar* service;
-    g_variant_get(parameters, "(&s)", &service);
-    // The two forms that watchers accept: an object path of the sender, or a
-    // bus name whose item is at the standard path.
-    const Item item = service[0] == '/' ? Item { sender, service } : Item { service, "/StatusNotifierItem" };
-    host->items_.push_back(item);
+    // A bus name whose item is at the standard path: the form every watcher takes.
+    const gchar* busName;
+    g_variant_get(parameters, "(&s)", &busName);
+    host->items_.emplace_back(busName);
     ++host->registrations_;
-    const std::string id = item.busName + item.objectPath;
-    g_dbus_connection_emit_signal(connection, nullptr, watcherPath, watcherName, "StatusNotifierItemRegistered",
-        g_variant_new("(s)", id.c_str()), nullptr);
     g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
-void TestTrayHost::onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar* interface, const gchar* signal,
+void TestTrayHost::onSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal,
     GVariant* parameters, gpointer self)
 {
     auto* host = static_cast<TestTrayHost*>(self);
-    const std::string name = interface ? interface : "";
-    if (name != "org.kde.StatusNotifierItem" && name != "com.canonical.dbusmenu")
-        return;
     ++host->signalCounts_[signal];
-    if (std::string(signal) == "LayoutUpdated") {
-        guint32 revision;
-        g_variant_get(parameters, "(ui)", &revision, nullptr);
-        host->lastRevision_ = revision;
-    }
+    if (std::string(signal) == "LayoutUpdated")
+        host->lastRevision_ = g_variant_get_uint32(GVariantPtr(g_variant_get_child_value(parameters, 0)).get());
 }
 
 bool TestTrayHost::waitForItems(std::size_t count, double seconds) const
@@ -175,7 +149,7 @@ int TestTrayHost::signalCount(const std::string& member) const
     return found == signalCounts_.end() ? 0 : found->second;
 }
 
-const TestTrayHost::Item& TestTrayHost::firstItem() const
+const std::string& TestTrayHost::firstItem() const
 {
     if (items_.empty())
         throw TrayError("no item has registered");
@@ -186,35 +160,31 @@ GVariantPtr TestTrayHost::call(const std::string& busName, const std::string& pa
     const char* method, GVariant* parameters, const char* replyType) const
 {
     GErrorPtr error;
-    GVariantPtr reply(g_dbus_connection_call_sync(client_.get(), busName.c_str(), path.c_str(), interface, method,
+    GVariantPtr reply(g_dbus_connection_call_sync(connection_.get(), busName.c_str(), path.c_str(), interface, method,
         parameters, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, nullptr, ErrorOut(error)));
     if (!reply)
-        throw TrayError(std::string(method) + ": " + (error ? error->message : "no reply"));
+        throw TrayError(std::string(method) + ": " + error->message);
     return reply;
 }
 
 GVariantPtr TestTrayHost::itemProperty(const std::string& name) const
 {
-    const auto& item = firstItem();
-    auto reply = call(item.busName, item.objectPath, "org.freedesktop.DBus.Properties", "Get",
+    auto reply = call(firstItem(), "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", "org.kde.StatusNotifierItem", name.c_str()), "(v)");
-    GVariant* value;
-    g_variant_get(reply.get(), "(v)", &value);
-    return GVariantPtr(value);
+    return GVariantPtr(g_variant_get_variant(GVariantPtr(g_variant_get_child_value(reply.get(), 0)).get()));
 }
 
 MenuEntry TestTrayHost::menu() const
 {
-    auto reply = call(firstItem().busName, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+    auto reply = call(firstItem(), "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
         g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)), "(u(ia{sv}av))");
-    GVariantPtr node(g_variant_get_child_value(reply.get(), 1));
-    return parseLayout(node.get());
+    return parseLayout(GVariantPtr(g_variant_get_child_value(reply.get(), 1)).get());
 }
 
-void TestTrayHost::event(std::int32_t id, const char* eventId) const
+void TestTrayHost::click(const std::string& label) const
 {
-    call(firstItem().busName, "/MenuBar", "com.canonical.dbusmenu", "Event",
-        g_variant_new("(isvu)", id, eventId, g_variant_new_int32(0), 0u), "()");
+    call(firstItem(), "/MenuBar", "com.canonical.dbusmenu", "Event",
+        g_variant_new("(isvu)", menu().find(label).id, "clicked", g_variant_new_int32(0), 0u), "()");
 }
 
 } // namespace lullswitch::tray_test

@@ -36,23 +36,19 @@ struct TrayError : std::runtime_error {
 
 class TestTrayHost {
 public:
-    struct Item {
-        std::string busName;
-        std::string objectPath;
-    };
-
     TestTrayHost();
     ~TestTrayHost();
     TestTrayHost(const TestTrayHost&) = delete;
     TestTrayHost& operator=(const TestTrayHost&) = delete;
 
-    // The panel comes (back): a new connection exports the watcher, then takes
-    // its name. Items registered with an earlier watcher are forgotten.
+    // The panel comes (back): it exports the watcher, then takes its name.
+    // Items registered with an earlier watcher are forgotten.
     void startWatcher();
-    // The panel goes away: its connection closes.
+    // The panel goes away: the watcher's name is free again.
     void stopWatcher();
 
-    const std::vector<Item>& items() const { return items_; }
+    // The bus names of the items registered with the current watcher.
+    const std::vector<std::string>& items() const { return items_; }
     // Iterates until `count` items have registered with the current watcher.
     bool waitForItems(std::size_t count, double seconds) const;
     int registrationCount() const { return registrations_; }
@@ -60,17 +56,15 @@ public:
     // taken its name but does not serve its object yet.
     void refuseRegistrations(int count) { refusals_ = count; }
 
-    // Signals seen from items and menus since the start, by member name
-    // ("NewTitle", "LayoutUpdated", ...).
+    // Signals seen since the start, by member name ("NewTitle", ...).
     int signalCount(const std::string& member) const;
     std::optional<std::uint32_t> lastLayoutRevision() const { return lastRevision_; }
 
     // Calls on the first registered item, from the calling thread.
     linux_backend::GVariantPtr itemProperty(const std::string& name) const;
     MenuEntry menu() const;
-    void event(std::int32_t id, const char* eventId = "clicked") const;
     // Clicks the entry labelled `label` in the current layout.
-    void click(const std::string& label) const { event(menu().find(label).id); }
+    void click(const std::string& label) const;
 
     // Any method call on the host's connection; throws TrayError with the
     // D-Bus error's message.
@@ -82,16 +76,14 @@ private:
         const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
     static void onSignal(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* signal, GVariant* parameters, gpointer self);
-    const Item& firstItem() const;
+    const std::string& firstItem() const;
 
-    // Calls and signals; lives as long as the host.
-    linux_backend::GObjectPtr<GDBusConnection> client_;
+    // A connection of its own, as a separate panel process has.
+    linux_backend::GObjectPtr<GDBusConnection> connection_;
     linux_backend::SignalSubscription signals_;
-    // The watcher's, replaced when the panel restarts.
-    linux_backend::GObjectPtr<GDBusConnection> watcher_;
-    linux_backend::ObjectRegistration watcherObject_;
+    linux_backend::ObjectRegistration watcher_;
 
-    std::vector<Item> items_;
+    std::vector<std::string> items_;
     int registrations_ = 0;
     int refusals_ = 0;
     std::map<std::string, int> signalCounts_;

@@ -120,8 +120,7 @@ protected:
 TEST_F(TrayItemTest, RegistersByUniqueNameWithTheItemProperties)
 {
     waitForItem();
-    EXPECT_EQ(host.items().front().busName, g_dbus_connection_get_unique_name(sessionBus()));
-    EXPECT_EQ(host.items().front().objectPath, "/StatusNotifierItem");
+    EXPECT_EQ(host.items().front(), g_dbus_connection_get_unique_name(sessionBus()));
     EXPECT_THROW(bar.statusItemWithLength(platform::variableStatusItemLength), std::logic_error) << "one item";
     const auto all = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "GetAll",
         "('org.kde.StatusNotifierItem',)", "(a{sv})");
@@ -135,30 +134,13 @@ TEST_F(TrayItemTest, RegistersByUniqueNameWithTheItemProperties)
     EXPECT_THAT(xml, Not(HasSubstr("\"Activate\"")));
 }
 
-// Each entry: (w, h, bytes) with w·h·4 bytes of A,R,G,B.
-std::vector<std::tuple<int, int, std::string>> pixmaps(GVariant* list)
-{
-    std::vector<std::tuple<int, int, std::string>> result;
-    for (gsize i = 0, n = g_variant_n_children(list); i < n; ++i) {
-        gint32 width;
-        gint32 height;
-        GVariant* bytes;
-        g_variant_get_child(list, i, "(ii@ay)", &width, &height, &bytes);
-        gsize size;
-        const auto* data = static_cast<const char*>(g_variant_get_fixed_array(bytes, &size, 1));
-        result.emplace_back(width, height, std::string(data, size));
-        g_variant_unref(bytes);
-    }
-    return result;
-}
-
 // Changes within one iteration reach hosts as one signal of each kind, and
 // only what changed is announced.
 TEST_F(TrayItemTest, ChangesAreAnnouncedOncePerIterationAndOnlyWhenTheyChange)
 {
     waitForItem();
     iterateFor(0.3); // the first title's own announcements arrive first
-    const auto on = pixmaps(pump([&] { return host.itemProperty("IconPixmap"); }).get());
+    const auto on = pump([&] { return host.itemProperty("IconPixmap"); });
     const char* signals[] = { "NewTitle", "XAyatanaNewLabel", "NewIcon", "NewToolTip", "LayoutUpdated" };
     auto* button = item->button();
     const struct {
@@ -185,24 +167,27 @@ TEST_F(TrayItemTest, ChangesAreAnnouncedOncePerIterationAndOnlyWhenTheyChange)
             EXPECT_EQ(host.signalCount(signals[i]) - before[i], steps[step].added[i]) << step << signals[i];
     }
     EXPECT_STREQ(g_variant_get_string(pump([&] { return host.itemProperty("Title"); }).get(), nullptr), "休");
-    const auto off = pixmaps(pump([&] { return host.itemProperty("IconPixmap"); }).get());
-    std::vector<int> sizes;
-    for (std::size_t i = 0; i < on.size(); ++i) {
-        const auto& [width, height, argb] = on[i];
-        sizes.push_back(width);
-        EXPECT_EQ(width, height);
-        ASSERT_EQ(argb.size(), static_cast<std::size_t>(width * height * 4));
-        EXPECT_NE(argb, std::get<2>(off.at(i))) << "戻 and 休 look alike at " << width;
+    // Each pixmap is (w, h, w·h·4 bytes of A,R,G,B).
+    const auto off = pump([&] { return host.itemProperty("IconPixmap"); });
+    EXPECT_FALSE(g_variant_equal(on.get(), off.get())) << "戻 and 休 look alike";
+    ASSERT_GT(g_variant_n_children(off.get()), 0u);
+    for (gsize i = 0; i < g_variant_n_children(off.get()); ++i) {
+        gint32 width;
+        gint32 height;
+        GVariant* argb;
+        g_variant_get_child(off.get(), i, "(ii@ay)", &width, &height, &argb);
+        EXPECT_EQ(g_variant_n_children(argb), static_cast<gsize>(width * height * 4));
+        g_variant_unref(argb);
     }
-    EXPECT_THAT(sizes, ElementsAre(16, 22, 24, 32, 48));
 }
 
 // Version 3 of the protocol: ids, depth, parents and property names as
 // GetLayout takes them; unknown ids are errors, in the group forms per id; a
-// group is bounded, and its repeated clicks on one item act once.
+// group is bounded.
 TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
 {
     waitForItem();
+    const auto revision = *host.lastLayoutRevision();
     const auto root = pump([&] { return host.menu(); });
     std::map<std::string, std::string> id; // by label; "" the separator
     std::set<std::int32_t> ids { 0 };
@@ -245,7 +230,9 @@ TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
         { "AboutToShow", "(0,)", "(b)", "(false,)" },
         { "AboutToShow", "(987654,)", "(b)", "No menu item has the id 987654" },
         { "AboutToShowGroup", "([0, 987654],)", "(aiai)", "([], [987654])" },
-        { "Event", "(987654, 'clicked', <0>, uint32 0)", "()", "No menu item has the id 987654" },
+        { "Event", "(987654" + click, "()", "No menu item has the id 987654" },
+        { "Event", "(" + id["3秒"] + ", 'hovered', <0>, uint32 0)", "()", "()" },
+        { "Event", "(" + id["Lullswitch"] + click, "()", "()" },
         { "EventGroup", "(" + tooMany + ",)", "(ai)", "at most 64 are taken" },
         { "EventGroup", "([(" + id["3秒"] + click + ", (" + id["3秒"] + click + ", (987654" + click + "],)", "(ai)",
             "([987654],)" },
@@ -253,31 +240,19 @@ TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
     for (const auto& c : cases)
         EXPECT_THAT(menuCall(c.method, c.parameters, c.replyType), HasSubstr(c.expected))
             << c.method << c.parameters.substr(0, 60);
-    iterateFor(0.2);
-    EXPECT_THAT(chosen, ElementsAre(3.0)) << "two clicks in one group act once";
     EXPECT_EQ(
         call("/MenuBar", "org.freedesktop.DBus.Properties", "Get", "('com.canonical.dbusmenu', 'Version')", "(v)"),
         "(<uint32 3>,)");
-}
 
-// A click acts (hovering and disabled entries do nothing) and the rebuild it
-// causes is a new revision with new ids: a click on an id from the earlier
-// layout is an error and does nothing.
-TEST_F(TrayItemTest, ClickActsOnceAndIdsFromAnEarlierLayoutAreRefused)
-{
-    waitForItem();
-    const auto before = pump([&] { return host.menu(); });
-    const auto revision = *host.lastLayoutRevision();
-    const auto staleId = before.find("3秒").id;
-    pump([&] { host.event(staleId, "hovered"); });
-    pump([&] { host.event(before.find("Lullswitch").id); });
-    pump([&] { host.click("3秒"); });
+    // Hovering and disabled entries do nothing; two clicks in one group act
+    // once, and the rebuild that follows is a new revision with new ids: a
+    // click on an id from the earlier layout is an error and does nothing.
     ASSERT_TRUE(iterateUntil([&] { return host.lastLayoutRevision() != revision; }, 5));
     EXPECT_EQ(*host.lastLayoutRevision(), revision + 1);
     EXPECT_THAT(menuCall("GetLayout", "(0, 0, @as [])", "(u(ia{sv}av))"),
         HasSubstr("(" + std::to_string(revision + 1) + ", (0,"));
-    EXPECT_NE(pump([&] { return host.menu(); }).find("3秒").id, staleId);
-    EXPECT_THROW(pump([&] { host.event(staleId); }), TrayError);
+    EXPECT_NE(std::to_string(pump([&] { return host.menu(); }).find("3秒").id), id["3秒"]);
+    EXPECT_THAT(menuCall("Event", "(" + id["3秒"] + click, "()"), HasSubstr("No menu item has the id"));
     iterateFor(0.2);
     EXPECT_THAT(chosen, ElementsAre(3.0));
 }

@@ -76,21 +76,21 @@ private:
 };
 
 // A dialog program in a directory of its own, put first on PATH: it records
-// its pid and arguments, then waits until the test lets it go.
+// its pid and arguments, then, while held, waits until the test lets it go.
 class FakeDialog {
 public:
-    explicit FakeDialog(const std::string& name)
+    FakeDialog(const std::string& name, bool held)
     {
         const std::string script = dir_ + "/" + name;
         std::ofstream(script) << "#!/bin/sh\n"
                                  "PATH=/usr/bin:/bin\n"
                                  "dir=$(dirname \"$0\")\n"
                                  "echo $$ >> \"$dir/starts\"\n"
-                                 "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$dir/args.tmp\"\n"
-                                 "mv \"$dir/args.tmp\" \"$dir/args\"\n"
-                                 "while [ ! -e \"$dir/release\" ]; do sleep 0.02; done\n"
-                                 "rm \"$dir/release\"\n";
+                                 "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$dir/args\"\n"
+                                 "while [ -e \"$dir/held\" ]; do sleep 0.02; done\n";
         chmod(script.c_str(), 0755);
+        if (held)
+            std::ofstream(dir_ + "/held");
         g_setenv("PATH", dir_.c_str(), TRUE);
     }
     ~FakeDialog()
@@ -100,7 +100,8 @@ public:
         session_test::run({ "rm", "-rf", dir_ });
     }
 
-    void release() const { std::ofstream(dir_ + "/release"); }
+    // This dialog and every later one end at once.
+    void release() const { std::remove((dir_ + "/held").c_str()); }
     // The arguments of the latest start, or the pids of every start.
     std::vector<std::string> read(const char* file, char separator) const
     {
@@ -111,16 +112,6 @@ public:
         return entries;
     }
     std::size_t starts() const { return read("starts", '\n').size(); }
-    // Lets the next dialog go as soon as it has started: for callers that wait
-    // in runModal.
-    std::thread releaseOnStart(std::size_t count) const
-    {
-        return std::thread([this, count] {
-            while (starts() < count || !g_file_test((dir_ + "/args").c_str(), G_FILE_TEST_EXISTS))
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            release();
-        });
-    }
 
 private:
     std::string dir_ = GMallocPtr<gchar>(g_dir_make_tmp("lullswitch-dialog-XXXXXX", nullptr)).get();
@@ -138,45 +129,39 @@ std::unique_ptr<platform::Alert> makeAlert(LinuxApplication& application,
     return alert;
 }
 
-struct DialogCase {
-    const char* program;
-    platform::AlertStyle style;
-    std::string informative;
-    std::vector<std::string> arguments; // after the program's path
-};
-
-class DialogCommandTest : public ::testing::TestWithParam<DialogCase> { };
-
-TEST_P(DialogCommandTest, TextsReachTheDialogVerbatimThroughAnArgumentVector)
+TEST(DesktopAlertTest, TextsReachTheDialogVerbatimThroughAnArgumentVector)
 {
-    const auto& c = GetParam();
-    FakeDialog dialog(c.program);
-    LinuxApplication application(nullptr);
-    auto releaser = dialog.releaseOnStart(1);
-    EXPECT_EQ(makeAlert(application, c.informative, c.style)->runModal(), DesktopAlert::firstButtonReturn);
-    releaser.join();
-    EXPECT_EQ(dialog.read("args", '\0'), c.arguments);
-    EXPECT_EQ(dialog.starts(), 1u);
-}
-
-const std::string shellBait = "a \"quoted\" $(touch pwned) & <b>not bold</b>";
-
-INSTANTIATE_TEST_SUITE_P(Programs, DialogCommandTest,
-    ::testing::Values(DialogCase { "zenity", platform::AlertStyle::informational, "Two.\n\nLines.",
-                          { "--info", "--title=Lullswitch", "--text=<b>Lullswitch</b>\n\nTwo.\n\nLines.",
-                              "--ok-label=OK", "--width=420" } },
-        DialogCase { "zenity", platform::AlertStyle::critical, shellBait,
+    const std::string bait = "a \"quoted\" $(touch pwned) & <b>not bold</b>";
+    const struct {
+        const char* program;
+        platform::AlertStyle style;
+        std::string informative;
+        std::vector<std::string> arguments; // after the program's path
+    } cases[] = {
+        { "zenity", platform::AlertStyle::informational, "Two.\n\nLines.",
+            { "--info", "--title=Lullswitch", "--text=<b>Lullswitch</b>\n\nTwo.\n\nLines.", "--ok-label=OK",
+                "--width=420" } },
+        { "zenity", platform::AlertStyle::critical, bait,
             { "--error", "--title=Lullswitch",
                 "--text=<b>Lullswitch</b>\n\na &quot;quoted&quot; $(touch pwned) &amp; &lt;b&gt;not bold&lt;/b&gt;",
                 "--ok-label=OK", "--width=420" } },
-        DialogCase { "zenity", platform::AlertStyle::warning, "",
+        { "zenity", platform::AlertStyle::warning, "",
             { "--warning", "--title=Lullswitch", "--text=<b>Lullswitch</b>", "--ok-label=OK", "--width=420" } },
-        DialogCase { "kdialog", platform::AlertStyle::informational, shellBait,
-            { "--title", "Lullswitch", "--msgbox", "Lullswitch\n\n" + shellBait, "--ok-label", "OK" } }));
+        { "kdialog", platform::AlertStyle::informational, bait,
+            { "--title", "Lullswitch", "--msgbox", "Lullswitch\n\n" + bait, "--ok-label", "OK" } },
+    };
+    for (const auto& c : cases) {
+        FakeDialog dialog(c.program, false);
+        LinuxApplication application(nullptr);
+        EXPECT_EQ(makeAlert(application, c.informative, c.style)->runModal(), DesktopAlert::firstButtonReturn);
+        EXPECT_EQ(dialog.read("args", '\0'), c.arguments) << c.program;
+        EXPECT_EQ(dialog.starts(), 1u);
+    }
+}
 
 TEST(DesktopAlertTest, WaitsForDismissalWhileTimersRunAndRefusesASecondAlert)
 {
-    FakeDialog dialog("zenity");
+    FakeDialog dialog("zenity", true);
     LinuxApplication application(nullptr);
     int ticks = 0;
     std::optional<long> secondResponse;
@@ -193,9 +178,8 @@ TEST(DesktopAlertTest, WaitsForDismissalWhileTimersRunAndRefusesASecondAlert)
     ticker.reset();
 
     // Once dismissed, the next alert shows again.
-    auto releaser = dialog.releaseOnStart(2);
     EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::firstButtonReturn);
-    releaser.join();
+    EXPECT_EQ(dialog.starts(), 2u);
 }
 
 bool processIsGone(const std::string& pid)
@@ -209,7 +193,7 @@ bool processIsGone(const std::string& pid)
 
 TEST(DesktopAlertTest, TerminationEndsTheAlertAndItsDialog)
 {
-    FakeDialog dialog("zenity");
+    FakeDialog dialog("zenity", true);
     LinuxApplication application(nullptr);
     RecordingDelegate delegate;
     long response = 0;
@@ -286,7 +270,7 @@ private:
 // Without a dialog program a notification stands in; with neither, nothing.
 TEST(DesktopAlertTest, WithoutADialogProgramANotificationStandsInUntilClosed)
 {
-    FakeDialog noDialog("not-a-dialog");
+    FakeDialog noDialog("not-a-dialog", false);
     LinuxApplication application(sessionBus());
     EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::abortReturn);
     FakeNotificationServer server;

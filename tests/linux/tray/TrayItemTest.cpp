@@ -36,11 +36,6 @@ template <typename F> auto pump(F&& call) -> decltype(call())
     return result.get();
 }
 
-std::string printed(GVariant* value)
-{
-    return GMallocPtr<gchar>(g_variant_print(value, FALSE)).get();
-}
-
 class TrayItemTest : public ::testing::Test, public platform::MenuTarget {
 protected:
     TrayItemTest()
@@ -85,27 +80,24 @@ protected:
     }
 
     // Waits until the item has registered and its first layout was sent.
-    void waitForItem()
+    void SetUp() override
     {
         ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 1 && host.lastLayoutRevision(); }, 5));
     }
 
     // A call on this process's tray objects: the printed reply, or the error's text.
-    std::string call(const char* path, const char* interface, const char* method, const std::string& parameters,
-        const char* replyType)
+    std::string call(const char* method, const std::string& parameters, const char* replyType,
+        const char* path = "/MenuBar", const char* interface = "com.canonical.dbusmenu")
     {
         try {
-            return printed(pump([&] {
+            auto reply = pump([&] {
                 return host.call(g_dbus_connection_get_unique_name(sessionBus()), path, interface, method,
                     g_variant_new_parsed(parameters.c_str()), replyType);
-            }).get());
+            });
+            return GMallocPtr<gchar>(g_variant_print(reply.get(), FALSE)).get();
         } catch (const TrayError& error) {
             return error.what();
         }
-    }
-    std::string menuCall(const char* method, const std::string& parameters, const char* replyType)
-    {
-        return call("/MenuBar", "com.canonical.dbusmenu", method, parameters, replyType);
     }
 
     TestTrayHost host;
@@ -117,28 +109,22 @@ protected:
     std::function<void()> onAbout = [] { ADD_FAILURE() << "about chosen"; };
 };
 
-TEST_F(TrayItemTest, RegistersByUniqueNameWithTheItemProperties)
+// The item as hosts find it; changes within one iteration reach hosts as one
+// signal of each kind, and only what changed is announced.
+TEST_F(TrayItemTest, RegistersByUniqueNameAndAnnouncesEachChangeOnce)
 {
-    waitForItem();
     EXPECT_EQ(host.items().front(), g_dbus_connection_get_unique_name(sessionBus()));
     EXPECT_THROW(bar.statusItemWithLength(platform::variableStatusItemLength), std::logic_error) << "one item";
-    const auto all = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "GetAll",
-        "('org.kde.StatusNotifierItem',)", "(a{sv})");
+    const auto all = call("GetAll", "('org.kde.StatusNotifierItem',)", "(a{sv})", "/StatusNotifierItem",
+        "org.freedesktop.DBus.Properties");
     for (const char* expected : { "'Category': <'ApplicationStatus'>", "'Id': <'lullswitch'>", "'Title': <'戻'>",
              "'XAyatanaLabel': <'戻'>", "'Status': <'Active'>", "'Menu': <objectpath '/MenuBar'>",
              "'ItemIsMenu': <true>", "'ToolTip': <('', @a(iiay) [], 'Lullswitch &amp; &lt;b&gt;', '')>" })
         EXPECT_THAT(all, HasSubstr(expected));
     // No Activate: a plain click opens the menu.
-    const auto xml = call("/StatusNotifierItem", "org.freedesktop.DBus.Introspectable", "Introspect", "()", "(s)");
+    const auto xml = call("Introspect", "()", "(s)", "/StatusNotifierItem", "org.freedesktop.DBus.Introspectable");
     EXPECT_THAT(xml, HasSubstr("org.kde.StatusNotifierItem"));
     EXPECT_THAT(xml, Not(HasSubstr("\"Activate\"")));
-}
-
-// Changes within one iteration reach hosts as one signal of each kind, and
-// only what changed is announced.
-TEST_F(TrayItemTest, ChangesAreAnnouncedOncePerIterationAndOnlyWhenTheyChange)
-{
-    waitForItem();
     iterateFor(0.3); // the first title's own announcements arrive first
     const auto on = pump([&] { return host.itemProperty("IconPixmap"); });
     const char* signals[] = { "NewTitle", "XAyatanaNewLabel", "NewIcon", "NewToolTip", "LayoutUpdated" };
@@ -186,7 +172,6 @@ TEST_F(TrayItemTest, ChangesAreAnnouncedOncePerIterationAndOnlyWhenTheyChange)
 // group is bounded.
 TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
 {
-    waitForItem();
     const auto revision = *host.lastLayoutRevision();
     const auto root = pump([&] { return host.menu(); });
     std::map<std::string, std::string> id; // by label; "" the separator
@@ -238,10 +223,10 @@ TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
             "([987654],)" },
     };
     for (const auto& c : cases)
-        EXPECT_THAT(menuCall(c.method, c.parameters, c.replyType), HasSubstr(c.expected))
+        EXPECT_THAT(call(c.method, c.parameters, c.replyType), HasSubstr(c.expected))
             << c.method << c.parameters.substr(0, 60);
     EXPECT_EQ(
-        call("/MenuBar", "org.freedesktop.DBus.Properties", "Get", "('com.canonical.dbusmenu', 'Version')", "(v)"),
+        call("Get", "('com.canonical.dbusmenu', 'Version')", "(v)", "/MenuBar", "org.freedesktop.DBus.Properties"),
         "(<uint32 3>,)");
 
     // Hovering and disabled entries do nothing; two clicks in one group act
@@ -249,17 +234,16 @@ TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
     // click on an id from the earlier layout is an error and does nothing.
     ASSERT_TRUE(iterateUntil([&] { return host.lastLayoutRevision() != revision; }, 5));
     EXPECT_EQ(*host.lastLayoutRevision(), revision + 1);
-    EXPECT_THAT(menuCall("GetLayout", "(0, 0, @as [])", "(u(ia{sv}av))"),
-        HasSubstr("(" + std::to_string(revision + 1) + ", (0,"));
+    EXPECT_THAT(
+        call("GetLayout", "(0, 0, @as [])", "(u(ia{sv}av))"), HasSubstr("(" + std::to_string(revision + 1) + ", (0,"));
     EXPECT_NE(std::to_string(pump([&] { return host.menu(); }).find("3秒").id), id["3秒"]);
-    EXPECT_THAT(menuCall("Event", "(" + id["3秒"] + click, "()"), HasSubstr("No menu item has the id"));
+    EXPECT_THAT(call("Event", "(" + id["3秒"] + click, "()"), HasSubstr("No menu item has the id"));
     iterateFor(0.2);
     EXPECT_THAT(chosen, ElementsAre(3.0));
 }
 
 TEST_F(TrayItemTest, EventIsAnsweredBeforeAModalActionRuns)
 {
-    waitForItem();
     std::atomic<bool> replied = false;
     bool sawReplyWhileRunning = false;
     onAbout = [&] { sawReplyWhileRunning = iterateUntil([&] { return replied.load(); }, 5); };
@@ -271,7 +255,7 @@ TEST_F(TrayItemTest, EventIsAnsweredBeforeAModalActionRuns)
     ASSERT_TRUE(iterateUntil([&] { return sawReplyWhileRunning; }, 6));
 }
 
-TEST_F(TrayItemTest, ItemAppearsWhenAPanelStartsEvenIfItRefusesAtFirst)
+TEST_F(TrayItemTest, ItemReappearsWhenAPanelRestartsEvenIfItRefusesAtFirst)
 {
     host.stopWatcher();
     iterateFor(0.5);

@@ -263,7 +263,9 @@ TEST_F(TrayItemTest, ItemReappearsWhenAPanelRestartsEvenIfItRefusesAtFirst)
     // the item retries until it is taken.
     host.refuseRegistrations(2);
     host.startWatcher();
-    EXPECT_TRUE(iterateUntil([&] { return host.items().size() == 1; }, 5));
+    ASSERT_TRUE(iterateUntil([&] { return host.items().size() == 1; }, 5));
+    iterateFor(0.5);
+    EXPECT_EQ(host.registrationCount(), 2) << "once with each watcher";
 }
 
 } // namespace

@@ -112,8 +112,7 @@ int report()
         return 1;
     }
     sleepFor(0.3);
-    const auto item = panel.items().front();
-    say("The panel shows its tray item (registered by " + item.busName + " at " + item.objectPath + "):");
+    say("The panel shows its tray item (registered by " + panel.items().front() + "):");
     say("  title: " + text(panel.itemProperty("Title")) + "    label: " + text(panel.itemProperty("XAyatanaLabel")));
     auto toolTip = panel.itemProperty("ToolTip");
     const gchar* toolTipTitle;

@@ -4,6 +4,7 @@
 #include "platform/linux/DBusMenuExporter.h"
 #include "platform/linux/StatusNotifierItem.h"
 
+#include <stdexcept>
 #include <string>
 
 namespace lullswitch::linux_backend {
@@ -11,27 +12,14 @@ namespace lullswitch::linux_backend {
 namespace {
 
 // The tray item: the in-memory status item, drawn by a StatusNotifierItem and
-// a dbusmenu export that follow its every change.
+// the bar's dbusmenu export, which follow its every change.
 class TrayStatusItem final : public platform::StatusItem {
 public:
-    TrayStatusItem(GDBusConnection* connection, int instance, std::shared_ptr<LinuxStatusBar::Changes> changes,
-        std::shared_ptr<std::set<int>> instancesInUse)
-        : instance_(instance),
-          changes_(std::move(changes)),
-          instancesInUse_(std::move(instancesInUse)),
-          menuExporter_(connection, instance == 1 ? "/MenuBar" : "/MenuBar/" + std::to_string(instance)),
-          notifierItem_(connection,
-              instance == 1 ? StatusNotifierItem::defaultObjectPath
-                            : std::string(StatusNotifierItem::defaultObjectPath) + "/" + std::to_string(instance),
-              menuExporter_.objectPath(), instance),
+    TrayStatusItem(GDBusConnection* connection, std::shared_ptr<DBusMenuExporter> menuExporter)
+        : menuExporter_(std::move(menuExporter)),
+          notifierItem_(connection, menuExporter_->objectPath()),
           tree_(true, [this] { follow(); })
     {
-        changes_->exporters.insert(&menuExporter_);
-    }
-    ~TrayStatusItem() override
-    {
-        changes_->exporters.erase(&menuExporter_);
-        instancesInUse_->erase(instance_);
     }
 
     void setMenu(std::shared_ptr<platform::Menu> menu) override { tree_.setMenu(std::move(menu)); }
@@ -42,27 +30,18 @@ private:
     {
         notifierItem_.setTitle(tree_.title());
         notifierItem_.setToolTip(tree_.toolTip());
-        menuExporter_.setRootMenu(tree_.sharedTreeMenu());
+        menuExporter_->setRootMenu(tree_.sharedTreeMenu());
     }
 
-    int instance_;
-    std::shared_ptr<LinuxStatusBar::Changes> changes_;
-    std::shared_ptr<std::set<int>> instancesInUse_;
-    DBusMenuExporter menuExporter_;
+    std::shared_ptr<DBusMenuExporter> menuExporter_;
     StatusNotifierItem notifierItem_;
     platform::MenuTreeStatusItem tree_;
 };
 
 } // namespace
 
-void LinuxStatusBar::Changes::menuChanged() const
-{
-    for (auto* exporter : exporters)
-        exporter->menuChanged();
-}
-
 LinuxStatusBar::LinuxStatusBar(GDBusConnection* connection)
-    : connection_(connection), changes_(std::make_shared<Changes>()), instancesInUse_(std::make_shared<std::set<int>>())
+    : connection_(connection), menuExporter_(std::make_shared<DBusMenuExporter>(connection, "/MenuBar"))
 {
 }
 
@@ -70,20 +49,19 @@ LinuxStatusBar::~LinuxStatusBar() = default;
 
 std::function<void()> LinuxStatusBar::changeCallback() const
 {
-    return [weakChanges = std::weak_ptr<Changes>(changes_)] {
-        if (auto changes = weakChanges.lock())
-            changes->menuChanged();
+    return [exporter = std::weak_ptr<DBusMenuExporter>(menuExporter_)] {
+        if (auto menuExporter = exporter.lock())
+            menuExporter->menuChanged();
     };
 }
 
 // The length has no meaning in a tray: hosts size their items.
 std::unique_ptr<platform::StatusItem> LinuxStatusBar::statusItemWithLength(double)
 {
-    int instance = 1;
-    while (instancesInUse_->contains(instance))
-        ++instance;
-    instancesInUse_->insert(instance);
-    return std::make_unique<TrayStatusItem>(connection_, instance, changes_, instancesInUse_);
+    if (hasItem_)
+        throw std::logic_error("the tray shows one item per process");
+    hasItem_ = true;
+    return std::make_unique<TrayStatusItem>(connection_, menuExporter_);
 }
 
 std::shared_ptr<platform::Menu> LinuxStatusBar::createMenu()

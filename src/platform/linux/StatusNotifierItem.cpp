@@ -75,18 +75,14 @@ GVariant* iconPixmaps(std::string_view title)
 
 } // namespace
 
-StatusNotifierItem::StatusNotifierItem(
-    GDBusConnection* connection, std::string objectPath, std::string menuPath, int instance)
-    : connection_(G_DBUS_CONNECTION(g_object_ref(connection))),
-      objectPath_(std::move(objectPath)),
-      menuPath_(std::move(menuPath))
+StatusNotifierItem::StatusNotifierItem(GDBusConnection* connection, std::string menuPath)
+    : connection_(G_DBUS_CONNECTION(g_object_ref(connection))), menuPath_(std::move(menuPath))
 {
     static const GDBusInterfaceVTable vtable = { onMethodCall, onGetProperty, nullptr, {} };
-    registration_ = exportObject(connection_.get(), objectPath_, introspectionXml, vtable, this);
+    registration_ = exportObject(connection_.get(), objectPath, introspectionXml, vtable, this);
 
     // Hosts that scan the bus instead of asking a watcher look for this name.
-    const std::string wellKnown
-        = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-" + std::to_string(instance);
+    const std::string wellKnown = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-1";
     wellKnownName_ = BusNameHandle(g_bus_own_name_on_connection(connection_.get(), wellKnown.c_str(),
                                        G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr, nullptr),
         g_bus_unown_name);
@@ -145,8 +141,7 @@ void StatusNotifierItem::scheduleSignals()
 
 void StatusNotifierItem::emit(const char* signal, GVariant* parameters)
 {
-    g_dbus_connection_emit_signal(
-        connection_.get(), nullptr, objectPath_.c_str(), interfaceName, signal, parameters, nullptr);
+    g_dbus_connection_emit_signal(connection_.get(), nullptr, objectPath, interfaceName, signal, parameters, nullptr);
 }
 
 GVariant* StatusNotifierItem::property(const std::string& name) const
@@ -198,7 +193,6 @@ void StatusNotifierItem::onWatcherAppeared(GDBusConnection*, const gchar*, const
 {
     auto* item = static_cast<StatusNotifierItem*>(self);
     item->watcherOwner_ = owner;
-    item->isRegistered_ = false;
     item->registerAttempts_ = 0;
     item->retry_.cancel();
     item->pendingCalls_.cancelAll();
@@ -209,23 +203,19 @@ void StatusNotifierItem::onWatcherVanished(GDBusConnection*, const gchar*, gpoin
 {
     auto* item = static_cast<StatusNotifierItem*>(self);
     item->watcherOwner_.clear();
-    item->isRegistered_ = false;
     item->retry_.cancel();
     item->pendingCalls_.cancelAll();
 }
 
-// By unique name when at the standard path, which every watcher accepts; by
-// object path otherwise.
+// By unique name, which every watcher accepts.
 void StatusNotifierItem::registerWithWatcher()
 {
     if (watcherOwner_.empty() || !registration_)
         return;
     ++registerAttempts_;
-    const char* service
-        = objectPath_ == defaultObjectPath ? g_dbus_connection_get_unique_name(connection_.get()) : objectPath_.c_str();
     g_dbus_connection_call(connection_.get(), watcherOwner_.c_str(), "/StatusNotifierWatcher", watcherName,
-        "RegisterStatusNotifierItem", g_variant_new("(s)", service), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
-        pendingCalls_.get(), onRegisterReply, this);
+        "RegisterStatusNotifierItem", g_variant_new("(s)", g_dbus_connection_get_unique_name(connection_.get())),
+        nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, pendingCalls_.get(), onRegisterReply, this);
 }
 
 void StatusNotifierItem::onRegisterReply(GObject* connection, GAsyncResult* result, gpointer self)
@@ -235,11 +225,7 @@ void StatusNotifierItem::onRegisterReply(GObject* connection, GAsyncResult* resu
     if (wasCancelled(error.get()))
         return;
     auto* item = static_cast<StatusNotifierItem*>(self);
-    if (reply) {
-        item->isRegistered_ = true;
-        return;
-    }
-    if (item->registerAttempts_ < maxRegisterAttempts)
+    if (!reply && item->registerAttempts_ < maxRegisterAttempts)
         item->retry_ = ScheduledCall::after(registerRetryMilliseconds, [item] { item->registerWithWatcher(); });
 }
 

@@ -7,17 +7,17 @@
 
 namespace lullswitch::linux_backend {
 
-// One tray item over the StatusNotifierItem protocol. It is exported first and
+// The tray item over the StatusNotifierItem protocol. It is exported first and
 // then registered with whichever process owns org.kde.StatusNotifierWatcher,
 // again each time that owner changes (a panel restarting), so the item
 // appears as soon as a tray host starts. Without a host it simply waits.
 class StatusNotifierItem {
 public:
     static constexpr const char* watcherName = "org.kde.StatusNotifierWatcher";
-    static constexpr const char* defaultObjectPath = "/StatusNotifierItem";
+    // Where every host looks when an item registers by its bus name.
+    static constexpr const char* objectPath = "/StatusNotifierItem";
 
-    // `instance` numbers the items of this process from 1.
-    StatusNotifierItem(GDBusConnection* connection, std::string objectPath, std::string menuPath, int instance);
+    StatusNotifierItem(GDBusConnection* connection, std::string menuPath);
     StatusNotifierItem(const StatusNotifierItem&) = delete;
     StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
     ~StatusNotifierItem();
@@ -25,11 +25,6 @@ public:
     // Shown as title, label and icon.
     void setTitle(std::string_view title);
     void setToolTip(std::string_view toolTip);
-
-    const std::string& objectPath() const { return objectPath_; }
-    const std::string& title() const { return title_; }
-    // Whether the current watcher accepted the item.
-    bool isRegistered() const { return isRegistered_; }
 
 private:
     static void onMethodCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
@@ -46,14 +41,12 @@ private:
     void emit(const char* signal, GVariant* parameters);
 
     GObjectPtr<GDBusConnection> connection_;
-    std::string objectPath_;
     std::string menuPath_;
     std::string title_;
     std::string toolTip_;
     bool isTitleChanged_ = false;
     bool isToolTipChanged_ = false;
     std::string watcherOwner_;
-    bool isRegistered_ = false;
     int registerAttempts_ = 0;
     ScheduledCall signals_;
     ScheduledCall retry_;

@@ -2,19 +2,17 @@
 
 // A stand-in for a desktop panel in the virtual session: a
 // StatusNotifierWatcher that items register with, plus a dbusmenu client that
-// reads their menus and clicks their entries, as a tray host does.
+// reads their menus and clicks their entries, as a tray host does. It answers
+// registrations and counts signals on the default main context: callers
+// iterate it while they wait.
 
-#include "platform/linux/GLibHandles.h"
+#include "platform/linux/GLibRegistrations.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace lullswitch::tray_test {
@@ -38,81 +36,57 @@ struct TrayError : std::runtime_error {
 
 class TestTrayHost {
 public:
-    struct Item {
-        std::string busName;
-        std::string objectPath;
-    };
-
-    // Starts the host thread; the watcher starts too unless `startWatcher` is
-    // false.
-    explicit TestTrayHost(bool startWatcher = true);
+    TestTrayHost();
     ~TestTrayHost();
     TestTrayHost(const TestTrayHost&) = delete;
     TestTrayHost& operator=(const TestTrayHost&) = delete;
 
-    // The panel comes (back): a new connection exports the watcher, then takes
-    // its name. Items registered with an earlier watcher are forgotten.
+    // The panel comes (back): it exports the watcher, then takes its name.
+    // Items registered with an earlier watcher are forgotten.
     void startWatcher();
-    // The panel goes away: its connection closes.
+    // The panel goes away: the watcher's name is free again.
     void stopWatcher();
 
-    std::vector<Item> items() const;
-    // Blocks until `count` items have registered with the current watcher.
-    // Callers whose item lives in their own main context use
-    // waitForItemsWhileIterating instead.
+    // The bus names of the items registered with the current watcher.
+    const std::vector<std::string>& items() const { return items_; }
+    // Iterates until `count` items have registered with the current watcher.
     bool waitForItems(std::size_t count, double seconds) const;
-    int registrationCount() const;
+    int registrationCount() const { return registrations_; }
     // The next `count` registrations fail as they do with a watcher that has
     // taken its name but does not serve its object yet.
-    void refuseRegistrations(int count);
+    void refuseRegistrations(int count) { refusals_ = count; }
 
-    // Signals seen from items and menus since the start, by member name
-    // ("NewTitle", "LayoutUpdated", ...).
+    // Signals seen since the start, by member name ("NewTitle", ...).
     int signalCount(const std::string& member) const;
-    std::optional<std::uint32_t> lastLayoutRevision() const;
+    std::optional<std::uint32_t> lastLayoutRevision() const { return lastRevision_; }
 
-    // Calls on the first registered item (or `item`), from the calling thread.
+    // Calls on the first registered item, from the calling thread.
     linux_backend::GVariantPtr itemProperty(const std::string& name) const;
-    std::pair<std::uint32_t, MenuEntry> layout(
-        std::int32_t parentId = 0, std::int32_t depth = -1, const std::vector<std::string>& names = {}) const;
-    MenuEntry menu() const { return layout().second; }
-    void event(std::int32_t id, const std::string& eventId = "clicked") const;
+    MenuEntry menu() const;
     // Clicks the entry labelled `label` in the current layout.
     void click(const std::string& label) const;
 
     // Any method call on the host's connection; throws TrayError with the
     // D-Bus error's message.
     linux_backend::GVariantPtr call(const std::string& busName, const std::string& path, const char* interface,
-        const char* method, GVariant* parameters, const char* replyType, int timeoutMs = 5000) const;
+        const char* method, GVariant* parameters, const char* replyType) const;
 
 private:
-    // Runs `work` on the host thread and waits for it.
-    void runOnHost(const std::function<void()>& work);
-    void startWatcherOnHost();
-    void stopWatcherOnHost();
     static void onWatcherCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
     static void onSignal(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* signal, GVariant* parameters, gpointer self);
-    Item firstItem() const;
+    const std::string& firstItem() const;
 
-    GMainContext* context_ = nullptr;
-    GMainLoop* loop_ = nullptr;
-    std::thread thread_;
-    GDBusNodeInfo* watcherInfo_ = nullptr;
-    // Calls and signals; lives as long as the host.
-    linux_backend::GObjectPtr<GDBusConnection> client_;
-    guint signalId_ = 0;
-    // The watcher's, replaced when the panel restarts.
-    linux_backend::GObjectPtr<GDBusConnection> watcher_;
-    guint watcherObjectId_ = 0;
+    // A connection of its own, as a separate panel process has.
+    linux_backend::GObjectPtr<GDBusConnection> connection_;
+    linux_backend::SignalSubscription signals_;
+    linux_backend::ObjectRegistration watcher_;
 
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<Item> items_;
+    std::vector<std::string> items_;
     int registrations_ = 0;
     int refusals_ = 0;
-    std::map<std::string, int> signals_;
+    std::map<std::string, int> signalCounts_;
     std::optional<std::uint32_t> lastRevision_;
 };
 

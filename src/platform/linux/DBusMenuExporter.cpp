@@ -303,7 +303,7 @@ bool DBusMenuExporter::addClick(PendingClicks& pending, std::int32_t id)
 // out too.
 void DBusMenuExporter::carryOut(PendingClicks& pending)
 {
-    std::vector<std::shared_ptr<platform::MenuItem>> chosen;
+    std::vector<std::shared_ptr<platform::MenuTreeItem>> chosen;
     for (const auto& [id, weakItem] : pending.clicks) {
         auto item = weakItem.lock();
         if (item && itemForId(id) == item.get())
@@ -319,7 +319,7 @@ void DBusMenuExporter::carryOut(PendingClicks& pending)
     else
         g_dbus_method_invocation_return_value(pending.invocation.release(), nullptr);
     for (const auto& item : chosen)
-        static_cast<platform::MenuTreeItem*>(item.get())->choose();
+        item->choose();
 }
 
 void DBusMenuExporter::onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,

@@ -24,7 +24,6 @@ TEST(InputMethodFrameworkTest, UsesTheOneThatRunsAndWhenBothDoTheOneTheSessionNa
         { true, true, "fcitx", "ibus", nullptr, Kind::fcitx5 },
         { true, true, nullptr, "ibus", "@im=fcitx", Kind::ibus },
         { true, true, "", nullptr, "@im=ibus", Kind::ibus },
-        { true, true, nullptr, nullptr, "@im=fcitx5", Kind::fcitx5 },
         { true, true, nullptr, nullptr, nullptr, Kind::fcitx5 },
     };
     for (const auto& c : cases) {

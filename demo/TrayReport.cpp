@@ -107,7 +107,7 @@ int report()
     AgentProcess agent({ { "XDG_CONFIG_HOME", config } });
     say("");
     say("Started the agent (pid " + std::to_string(agent.pid()) + ").");
-    if (!panel.waitForItems(1, 10)) {
+    if (!session_test::iterateUntil([&] { return !panel.items().empty(); }, 10)) {
         say("The tray item did not register.");
         return 1;
     }

@@ -196,7 +196,7 @@ int benchmark(double idleSeconds, int trials)
         throw TrayError("fcitx5 gave no input context");
     session_test::fcitxSetCurrentInputMethod("keyboard-us");
     AgentProcess agent({ { "XDG_CONFIG_HOME", std::string(g_getenv("XDG_CONFIG_HOME")) } });
-    if (!panel.waitForItems(1, 10))
+    if (!session_test::iterateUntil([&] { return !panel.items().empty(); }, 10))
         throw TrayError("the agent's item did not register");
     sleepFor(1.0);
     const int pid = agent.pid();

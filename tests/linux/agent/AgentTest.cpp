@@ -30,7 +30,7 @@ protected:
     void startAgentWithItem()
     {
         agent = std::make_unique<AgentProcess>(AgentProcess::Environment { { "XDG_CONFIG_HOME", configHome } });
-        ASSERT_TRUE(host->waitForItems(1, 10)) << "the item did not register";
+        ASSERT_TRUE(iterateUntil([&] { return !host->items().empty(); }, 10)) << "the item did not register";
         ASSERT_TRUE(iterateUntil([&] { return host->lastLayoutRevision().has_value(); }, 5));
     }
 

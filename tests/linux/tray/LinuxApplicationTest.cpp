@@ -62,18 +62,14 @@ TEST(LinuxApplicationTest, QuitsOnceThroughTheLoopAfterLaunchAndRunReturns)
     }
 }
 
-// Calls `check` every few milliseconds on the default context while it lives.
-class Ticker {
-public:
-    explicit Ticker(std::function<void()> check) : source_(g_timeout_source_new(10))
-    {
-        setCallback(source_.get(), std::move(check), true);
-        g_source_attach(source_.get(), nullptr);
-    }
-
-private:
-    GSourcePtr source_;
-};
+// Calls `check` every few milliseconds on the default context while the source lives.
+GSourcePtr tick(std::function<void()> check)
+{
+    GSourcePtr source(g_timeout_source_new(10));
+    setCallback(source.get(), std::move(check), true);
+    g_source_attach(source.get(), nullptr);
+    return source;
+}
 
 // A dialog program in a directory of its own, put first on PATH: it records
 // its pid and arguments, then, while held, waits until the test lets it go.
@@ -165,7 +161,7 @@ TEST(DesktopAlertTest, WaitsForDismissalWhileTimersRunAndRefusesASecondAlert)
     LinuxApplication application(nullptr);
     int ticks = 0;
     std::optional<long> secondResponse;
-    auto ticker = std::make_unique<Ticker>([&] {
+    auto ticker = tick([&] {
         if (dialog.starts() == 1 && ++ticks == 5) {
             secondResponse = makeAlert(application)->runModal();
             dialog.release();
@@ -187,8 +183,8 @@ bool processIsGone(const std::string& pid)
     std::ifstream stat("/proc/" + pid + "/stat");
     std::string text;
     std::getline(stat, text);
-    const auto close = text.rfind(')');
-    return text.empty() || (close != std::string::npos && text.substr(close + 2, 1) == "Z");
+    // The state follows the command's closing parenthesis: Z, a zombie.
+    return text.empty() || text.substr(text.rfind(')') + 2, 1) == "Z";
 }
 
 TEST(DesktopAlertTest, TerminationEndsTheAlertAndItsDialog)
@@ -197,7 +193,7 @@ TEST(DesktopAlertTest, TerminationEndsTheAlertAndItsDialog)
     LinuxApplication application(nullptr);
     RecordingDelegate delegate;
     long response = 0;
-    Ticker terminateOnceShown([&] {
+    const auto terminateOnceShown = tick([&] {
         if (dialog.starts() == 1)
             application.terminate();
     });

@@ -131,29 +131,6 @@ void TestTrayHost::onSignal(GDBusConnection*, const gchar*, const gchar*, const 
         host->lastRevision_ = g_variant_get_uint32(GVariantPtr(g_variant_get_child_value(parameters, 0)).get());
 }
 
-bool TestTrayHost::waitForItems(std::size_t count, double seconds) const
-{
-    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
-    while (items_.size() < count && g_get_monotonic_time() < deadline) {
-        if (!g_main_context_iteration(nullptr, FALSE))
-            g_usleep(1000);
-    }
-    return items_.size() >= count;
-}
-
-int TestTrayHost::signalCount(const std::string& member) const
-{
-    auto found = signalCounts_.find(member);
-    return found == signalCounts_.end() ? 0 : found->second;
-}
-
-const std::string& TestTrayHost::firstItem() const
-{
-    if (items_.empty())
-        throw TrayError("no item has registered");
-    return items_.front();
-}
-
 GVariantPtr TestTrayHost::call(const std::string& busName, const std::string& path, const char* interface,
     const char* method, GVariant* parameters, const char* replyType) const
 {
@@ -167,21 +144,21 @@ GVariantPtr TestTrayHost::call(const std::string& busName, const std::string& pa
 
 GVariantPtr TestTrayHost::itemProperty(const std::string& name) const
 {
-    auto reply = call(firstItem(), "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+    auto reply = call(items_.at(0), "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
         g_variant_new("(ss)", "org.kde.StatusNotifierItem", name.c_str()), "(v)");
     return GVariantPtr(g_variant_get_variant(GVariantPtr(g_variant_get_child_value(reply.get(), 0)).get()));
 }
 
 MenuEntry TestTrayHost::menu() const
 {
-    auto reply = call(firstItem(), "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+    auto reply = call(items_.at(0), "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
         g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)), "(u(ia{sv}av))");
     return parseLayout(GVariantPtr(g_variant_get_child_value(reply.get(), 1)).get());
 }
 
 void TestTrayHost::click(const std::string& label) const
 {
-    call(firstItem(), "/MenuBar", "com.canonical.dbusmenu", "Event",
+    call(items_.at(0), "/MenuBar", "com.canonical.dbusmenu", "Event",
         g_variant_new("(isvu)", menu().find(label).id, "clicked", g_variant_new_int32(0), 0u), "()");
 }
 

@@ -49,18 +49,20 @@ public:
 
     // The bus names of the items registered with the current watcher.
     const std::vector<std::string>& items() const { return items_; }
-    // Iterates until `count` items have registered with the current watcher.
-    bool waitForItems(std::size_t count, double seconds) const;
     int registrationCount() const { return registrations_; }
     // The next `count` registrations fail as they do with a watcher that has
     // taken its name but does not serve its object yet.
     void refuseRegistrations(int count) { refusals_ = count; }
 
     // Signals seen since the start, by member name ("NewTitle", ...).
-    int signalCount(const std::string& member) const;
+    int signalCount(const std::string& member) const
+    {
+        return signalCounts_.contains(member) ? signalCounts_.at(member) : 0;
+    }
     std::optional<std::uint32_t> lastLayoutRevision() const { return lastRevision_; }
 
-    // Calls on the first registered item, from the calling thread.
+    // Calls on the first registered item, from the calling thread; they throw
+    // std::out_of_range while none is.
     linux_backend::GVariantPtr itemProperty(const std::string& name) const;
     MenuEntry menu() const;
     // Clicks the entry labelled `label` in the current layout.
@@ -76,7 +78,6 @@ private:
         const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
     static void onSignal(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* signal, GVariant* parameters, gpointer self);
-    const std::string& firstItem() const;
 
     // A connection of its own, as a separate panel process has.
     linux_backend::GObjectPtr<GDBusConnection> connection_;

@@ -85,7 +85,7 @@ TEST_F(InputSourceSwitcherTest, SwitchesToAPreferredElseTheFirstASCIICapableSour
         { { layout(abc, 3), layout(abc) }, { abc, abc, abc }, 5 },
         { { std::nullopt, layout(us), std::nullopt }, { us }, 4 },
         { { std::nullopt, ime(kotoeri) }, {}, 5 },
-        // Select-capable is asked first; a source without an identifier qualifies.
+        // A source without an identifier qualifies.
         { { FakeSource { "a.not-selectable", false, true }, FakeSource { "b.selectable-missing", std::nullopt, true },
               FakeSource { "c.ascii-missing", true, std::nullopt }, FakeSource { "d.not-ascii", true, false },
               FakeSource { std::nullopt, true, true }, layout("f.good") },
@@ -97,7 +97,6 @@ TEST_F(InputSourceSwitcherTest, SwitchesToAPreferredElseTheFirstASCIICapableSour
         EXPECT_EQ(sources.snapshotCount(), c.snapshots);
         EXPECT_EQ(sources.currentCopyCount(), 0);
     }
-    EXPECT_EQ(sources.asciiCapableReads(), (Strings { "c.ascii-missing", "d.not-ascii", "<none>" }));
     sources.setListUnavailable(true);
     EXPECT_EQ(switchAmong({ layout(us) }), Strings {});
 }
@@ -113,11 +112,10 @@ TEST_F(InputSourceSwitcherTest, LinuxNames)
             "anthy:InputMode.Latin", "anthy:InputMode.WideLatin", "mozc-jp:InputMode.Direct", "pinyin", "hangul", "" });
     // Layouts in the preferred order, an engine's own Latin mode first; any
     // other layout by the fallback.
-    const std::pair<Sources, const char*> cases[] = {
-        { { ime("mozc"), layout("keyboard-jp"), layout("keyboard-us") }, "keyboard-us" },
-        { { layout("xkb:us::eng"), layout("anthy:InputMode.Latin") }, "anthy:InputMode.Latin" },
-        { { layout("keyboard-de"), ime("mozc") }, "keyboard-de" },
-    };
+    const std::pair<Sources, const char*> cases[]
+        = { { { ime("mozc"), layout("keyboard-jp"), layout("keyboard-us") }, "keyboard-us" },
+              { { layout("xkb:us::eng"), layout("anthy:InputMode.Latin") }, "anthy:InputMode.Latin" },
+              { { layout("keyboard-de"), ime("mozc") }, "keyboard-de" } };
     for (const auto& [group, expected] : cases)
         EXPECT_EQ(switchAmong(group), Strings { expected });
 }

@@ -4,21 +4,14 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace lullswitch::fakes {
 
-struct AlertRecord {
-    std::string messageText, informativeText;
-    std::optional<platform::AlertStyle> style;
-    std::vector<std::string> buttons;
-    bool operator==(const AlertRecord&) const = default;
-};
-
-// Logs what the core asks of the application object and records the alerts
-// shown; `run` launches the delegate, then runs `whileRunning` as its loop.
+// Logs what the core asks of the application object, each alert shown as
+// "alert message|informative text|style|buttons"; `run` launches the
+// delegate, then runs `whileRunning` as its loop.
 class FakeApplication final : public platform::Application {
 public:
     explicit FakeApplication(std::vector<std::string>* log = nullptr) : log_(log) { }
@@ -34,7 +27,7 @@ public:
         if (delegate_)
             delegate_->applicationWillTerminate();
     }
-    std::unique_ptr<platform::Alert> createAlert() override { return std::make_unique<FakeAlert>(alerts_); }
+    std::unique_ptr<platform::Alert> createAlert() override { return std::make_unique<FakeAlert>(*this); }
     void run(platform::ApplicationDelegate& delegate) override
     {
         delegate_ = &delegate;
@@ -49,7 +42,6 @@ public:
         for (const auto& name : names)
             windows_.push_back(std::make_shared<FakeWindow>([this, name] { note("window closed " + name); }));
     }
-    const std::vector<AlertRecord>& alerts() const { return alerts_; }
     std::function<void()> whileRunning;
 
 private:
@@ -58,20 +50,20 @@ private:
         void close() override { onClose(); }
         std::function<void()> onClose;
     };
-    // Recorded when shown.
+    // Logged when shown.
     struct FakeAlert final : platform::Alert {
-        explicit FakeAlert(std::vector<AlertRecord>& into) : shown(into) { }
-        void setMessageText(std::string_view text) override { record.messageText = text; }
-        void setInformativeText(std::string_view text) override { record.informativeText = text; }
-        void setAlertStyle(platform::AlertStyle style) override { record.style = style; }
-        void addButtonWithTitle(std::string_view title) override { record.buttons.emplace_back(title); }
+        explicit FakeAlert(FakeApplication& owner) : application(owner) { }
+        void setMessageText(std::string_view text) override { message = text; }
+        void setInformativeText(std::string_view text) override { informative = text; }
+        void setAlertStyle(platform::AlertStyle s) override { style = std::to_string(static_cast<int>(s)); }
+        void addButtonWithTitle(std::string_view title) override { buttons += title; }
         long runModal() override
         {
-            shown.push_back(record);
+            application.note("alert " + message + "|" + informative + "|" + style + "|" + buttons);
             return 1000;
         }
-        std::vector<AlertRecord>& shown;
-        AlertRecord record;
+        FakeApplication& application;
+        std::string message, informative, style, buttons;
     };
     void note(std::string entry)
     {
@@ -81,7 +73,6 @@ private:
 
     std::vector<std::string>* log_;
     std::vector<std::shared_ptr<FakeWindow>> windows_;
-    std::vector<AlertRecord> alerts_;
     platform::ApplicationDelegate* delegate_ = nullptr;
 };
 

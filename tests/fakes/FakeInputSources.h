@@ -32,7 +32,6 @@ public:
         current_.reset();
         snapshots_ = currentCopies_ = 0;
         selections_.clear();
-        asciiReads_.clear();
     }
     void setCurrent(std::optional<std::size_t> index) { current_ = index; }
     // The platform returns no list at all.
@@ -62,7 +61,6 @@ public:
     {
         if (flag == platform::InputSourceFlag::isSelectCapable)
             return slot(source).source.isSelectCapable;
-        asciiReads_.push_back(slot(source).source.identifier.value_or("<none>"));
         return slot(source).source.isASCIICapable;
     }
     std::int32_t select(const platform::InputSourceRef& source) override
@@ -79,8 +77,6 @@ public:
     int currentCopyCount() const { return currentCopies_; }
     // Every selection attempt, by identifier ("<none>" for a source without).
     const std::vector<std::string>& selections() const { return selections_; }
-    // The identifiers whose ASCII-capable property was read.
-    const std::vector<std::string>& asciiCapableReads() const { return asciiReads_; }
     int liveReferences() const
     {
         return std::accumulate(
@@ -120,7 +116,7 @@ private:
     std::optional<std::size_t> current_;
     bool isListUnavailable_ = false;
     int snapshots_ = 0, currentCopies_ = 0, badReleases_ = 0;
-    std::vector<std::string> selections_, asciiReads_;
+    std::vector<std::string> selections_;
 };
 
 } // namespace lullswitch::fakes

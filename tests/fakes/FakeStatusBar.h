@@ -35,12 +35,7 @@ public:
     // The next status item comes without a button.
     void setGivesButtons(bool givesButtons) { givesButtons_ = givesButtons; }
     // The most recent status item still held; throws when there is none.
-    platform::MenuTreeStatusItem& statusItem() const
-    {
-        if (items_.empty())
-            throw std::logic_error("no status item");
-        return *items_.back();
-    }
+    platform::MenuTreeStatusItem& statusItem() const { return *items_.at(items_.size() - 1); }
     double lastLength() const { return lastLength_; }
     int statusItemCount() const { return static_cast<int>(items_.size()); }
     platform::MenuTreeMenu& menu() const

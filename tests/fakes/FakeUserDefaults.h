@@ -9,7 +9,7 @@ namespace lullswitch::fakes {
 
 // An in-memory preferences store with the platform's read rules: absent is
 // distinct from every value, and the numeric read gives 0 for absent or
-// non-numeric values (a boolean reads as 1 or 0).
+// non-numeric values.
 class FakeUserDefaults final : public platform::UserDefaults {
 public:
     // One per process: the shared settings store binds to it for good.
@@ -28,8 +28,6 @@ public:
     double doubleValue(std::string_view key) override
     {
         const auto value = object(key);
-        if (const bool* boolean = value.boolean())
-            return *boolean ? 1.0 : 0.0;
         return value.number() ? *value.number() : 0.0;
     }
     void setDouble(double value, std::string_view key) override { write(key, value); }

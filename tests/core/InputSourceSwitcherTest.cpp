@@ -107,7 +107,7 @@ TEST_F(InputSourceSwitcherTest, LinuxNames)
     sources.setIdentifiers(linuxInputSourceIdentifiers());
     switcher.emplace();
     expectClassified(
-        { "mozc", "anthy", "skk", "kkc", "anthy:InputMode.Hiragana", "mozc-jp:InputMode.HalfWidthKatakana" },
+        { "mozc", "MOZC", "anthy", "skk", "kkc", "anthy:InputMode.Hiragana", "mozc-jp:InputMode.HalfWidthKatakana" },
         { "keyboard-us", "keyboard-jp", "keyboard-jp-kana86", "xkb:us::eng", "xkb:jp::jpn", "mozc-off",
             "anthy:InputMode.Latin", "anthy:InputMode.WideLatin", "mozc-jp:InputMode.Direct", "pinyin", "hangul", "" });
     // Layouts in the preferred order, an engine's own Latin mode first; any

@@ -8,6 +8,8 @@
 
 #include <csignal>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -46,11 +48,12 @@ public:
     bool ready() const { return !context_.empty(); }
 
     // Sends `count` key events at once, presses and releases by turns from
-    // `first`, the replies awaited together; the seconds until the last reply.
+    // `first`, the replies awaited together; the seconds fcitx5 spent on CPU
+    // meanwhile, its own cost, which other load on the machine barely moves.
     double keys(int count, int first = 0)
     {
         int pending = count;
-        const gint64 start = g_get_monotonic_time();
+        const double cpuBefore = cpuSeconds();
         for (int i = first; i < first + count; ++i)
             g_dbus_connection_call(
                 sessionBus(), "org.fcitx.Fcitx5", context_.c_str(), "org.fcitx.Fcitx.InputContext1", "ProcessKeyEvent",
@@ -58,10 +61,24 @@ public:
                 nullptr, [](GObject*, GAsyncResult*, gpointer left) { --*static_cast<int*>(left); }, &pending);
         while (pending > 0)
             g_main_context_iteration(nullptr, TRUE);
-        return secondsSince(start);
+        return cpuSeconds() - cpuBefore;
     }
 
 private:
+    // fcitx5's threads' time on CPU so far.
+    double cpuSeconds() const
+    {
+        double total = 0;
+        const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+        for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+            std::ifstream stat(task.path() / "schedstat");
+            double ns = 0;
+            if (stat >> ns)
+                total += ns / 1e9;
+        }
+        return total;
+    }
+
     GPid pid_ = 0;
     std::string context_;
 };
@@ -157,7 +174,8 @@ TEST_F(KeyTimeAddonTest, InterfaceHasNothingButTimes)
     EXPECT_TRUE(!info->properties || !info->properties[0]);
 }
 
-// The best of three floods of 10 000 key events each way, taking turns.
+// fcitx5's CPU time for a flood of 10 000 key events, the best of three each
+// way, taking turns.
 TEST(KeyTimeAddonCost, FloodOfKeysTakesFcitxNoLongerWithTheAddon)
 {
     double with = 1e9, without = 1e9;
@@ -168,11 +186,12 @@ TEST(KeyTimeAddonCost, FloodOfKeysTakesFcitxNoLongerWithTheAddon)
             (addon ? with : without) = std::min(addon ? with : without, fcitx.keys(10'000));
         }
     }
-    RecordProperty("with_addon_s", std::to_string(with));
-    RecordProperty("without_addon_s", std::to_string(without));
-    // Loose on purpose: a busy machine moves both by tens of percent, while an
-    // addon that did work per key (a signal each) costs a multiple.
-    EXPECT_LE(with, without * 1.3 + 0.3);
+    RecordProperty("with_addon_cpu_s", std::to_string(with));
+    RecordProperty("without_addon_cpu_s", std::to_string(without));
+    // Loose on purpose: other load on the machine moves both by some percent
+    // (wall time moved by 4x here, so it is not measured), while work per key
+    // worth the name shows as a multiple.
+    EXPECT_LE(with, without * 1.3 + 0.05);
 }
 
 } // namespace

@@ -20,10 +20,8 @@ protected:
         platform.inputSources.setCurrent(0);
     }
 
-    void launch(std::optional<bool> isEnabled = std::nullopt)
+    void launch()
     {
-        if (isEnabled)
-            platform.userDefaults.put("isEnabled", *isEnabled);
         delegate = AppDelegate::create();
         delegate->applicationDidFinishLaunching();
     }
@@ -70,7 +68,6 @@ TEST_F(AppDelegateTest, TheSwitchTakesEffectWhetherToggledOrChangedOutside)
             ASSERT_TRUE(platform.statusBar.choose(c.choice));
         else
             platform.userDefaults.putExternally("isEnabled", c.after);
-        EXPECT_EQ(platform.userDefaults.stored("isEnabled"), c.after);
         EXPECT_EQ(watcher().isRunning(), c.after == StoredObject(true));
         EXPECT_EQ(platform.statusBar.statusItem().title(), c.title);
     }
@@ -79,11 +76,11 @@ TEST_F(AppDelegateTest, TheSwitchTakesEffectWhetherToggledOrChangedOutside)
 // On or off alike: while off the restarted watcher's ticks do nothing.
 TEST_F(AppDelegateTest, ChoosingADelayStoresItAndRestartsTheWatcher)
 {
-    for (const auto& [isEnabled, choice, seconds] : { std::tuple(true, "3秒", 3.0), std::tuple(false, "1秒", 1.0) }) {
-        launch(isEnabled);
+    for (const auto& [isEnabled, choice] : { std::pair(true, "3秒"), std::pair(false, "1秒") }) {
+        platform.userDefaults.put("isEnabled", isEnabled);
+        launch();
         const int timers = platform.mainLoop.timersCreated();
         ASSERT_TRUE(platform.statusBar.choose(choice));
-        EXPECT_EQ(platform.userDefaults.stored("delaySeconds"), StoredObject(seconds));
         EXPECT_EQ(platform.statusBar.item(choice).state(), platform::ControlState::on);
         EXPECT_EQ(platform.mainLoop.timersCreated(), timers + 1);
     }
@@ -100,18 +97,6 @@ TEST_F(AppDelegateTest, SwitchNowIsUnconditionalAndLeavesTheLatch)
     platform.userDefaults.put("isEnabled", false);
     ASSERT_TRUE(platform.statusBar.choose("今すぐ英数へ戻す"));
     EXPECT_EQ(switchCount(), 2u);
-}
-
-TEST_F(AppDelegateTest, AboutShowsTheFixedAlertOnce)
-{
-    launch();
-    platform.log.clear();
-    ASSERT_TRUE(platform.statusBar.choose("このアプリについて"));
-    EXPECT_EQ(platform.log,
-        Strings {
-            "alert "
-            "Lullswitch|2秒間キーボード操作がないとき、日本語入力から英数入力へ戻す軽量メニューバーアプリです。\n\n"
-            "入力内容は記録・保存・送信しません。|1|OK" });
 }
 
 // Also when repeated.
@@ -149,17 +134,25 @@ TEST_F(AppDelegateTest, HandlersWithAGoneDelegateSkipOnlyTheirDelegateSteps)
     EXPECT_EQ(platform.log, Strings { "terminate" });
 }
 
-// Launching runs its steps in order; quitting stops the watcher before
-// terminating; the status item goes with the delegate.
+// Launching runs its steps in order; About shows its fixed alert once;
+// quitting stops the watcher before terminating; the status item goes with
+// the delegate.
 TEST(LullswitchAppTest, RunsOneDelegateFromLaunchToTermination)
 {
     fakes::FakePlatform platform;
     platform.application.openWindows({ "settings", "other" });
-    platform.application.whileRunning = [&] { platform.statusBar.choose("終了"); };
+    platform.application.whileRunning = [&] {
+        platform.statusBar.choose("このアプリについて");
+        platform.statusBar.choose("終了");
+    };
     EXPECT_EQ(LullswitchApp::main(), 0);
     EXPECT_EQ(platform.log,
         (Strings { "activation policy 1", "window closed settings", "window closed other", "status item created",
-            "timer scheduled", "timer cancelled", "terminate" }));
+            "timer scheduled",
+            "alert "
+            "Lullswitch|2秒間キーボード操作がないとき、日本語入力から英数入力へ戻す軽量メニューバーアプリです。\n\n"
+            "入力内容は記録・保存・送信しません。|1|OK",
+            "timer cancelled", "terminate" }));
     EXPECT_EQ(platform.statusBar.statusItemCount(), 0);
 }
 

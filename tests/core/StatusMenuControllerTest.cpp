@@ -82,11 +82,9 @@ TEST_F(StatusMenuControllerTest, RebuildShowsTheStoredSwitchAndDelay)
         platform.userDefaults.put("delaySeconds", stored);
         controller->rebuildMenu();
         Strings lines = shown(*controller);
-        EXPECT_EQ(lines.size(), 15u);
         std::erase_if(lines, [](const std::string& line) { return !line.ends_with("[x]"); });
         EXPECT_EQ(lines, checked) << stored;
     }
-    EXPECT_EQ(platform.statusBar.statusItemCount(), 1);
 }
 
 // Choosing only reports the choice; nothing is written.

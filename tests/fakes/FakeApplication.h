@@ -14,16 +14,16 @@ namespace lullswitch::fakes {
 // delegate, then runs `whileRunning` as its loop.
 class FakeApplication final : public platform::Application {
 public:
-    explicit FakeApplication(std::vector<std::string>* log = nullptr) : log_(log) { }
+    explicit FakeApplication(std::vector<std::string>& log) : log_(log) { }
 
     void setActivationPolicy(platform::ActivationPolicy policy) override
     {
-        note("activation policy " + std::to_string(static_cast<int>(policy)));
+        log_.push_back("activation policy " + std::to_string(static_cast<int>(policy)));
     }
     std::vector<std::shared_ptr<platform::Window>> windows() override { return { windows_.begin(), windows_.end() }; }
     void terminate() override
     {
-        note("terminate");
+        log_.push_back("terminate");
         if (delegate_)
             delegate_->applicationWillTerminate();
     }
@@ -40,7 +40,7 @@ public:
     void openWindows(const std::vector<std::string>& names)
     {
         for (const auto& name : names)
-            windows_.push_back(std::make_shared<FakeWindow>([this, name] { note("window closed " + name); }));
+            windows_.push_back(std::make_shared<FakeWindow>([this, name] { log_.push_back("window closed " + name); }));
     }
     std::function<void()> whileRunning;
 
@@ -59,19 +59,13 @@ private:
         void addButtonWithTitle(std::string_view title) override { buttons += title; }
         long runModal() override
         {
-            application.note("alert " + message + "|" + informative + "|" + style + "|" + buttons);
+            application.log_.push_back("alert " + message + "|" + informative + "|" + style + "|" + buttons);
             return 1000;
         }
         FakeApplication& application;
         std::string message, informative, style, buttons;
     };
-    void note(std::string entry)
-    {
-        if (log_)
-            log_->push_back(std::move(entry));
-    }
-
-    std::vector<std::string>* log_;
+    std::vector<std::string>& log_;
     std::vector<std::shared_ptr<FakeWindow>> windows_;
     platform::ApplicationDelegate* delegate_ = nullptr;
 };

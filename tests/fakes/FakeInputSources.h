@@ -59,9 +59,8 @@ public:
     }
     std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override
     {
-        if (flag == platform::InputSourceFlag::isSelectCapable)
-            return slot(source).source.isSelectCapable;
-        return slot(source).source.isASCIICapable;
+        const FakeSource& s = slot(source).source;
+        return flag == platform::InputSourceFlag::isSelectCapable ? s.isSelectCapable : s.isASCIICapable;
     }
     std::int32_t select(const platform::InputSourceRef& source) override
     {

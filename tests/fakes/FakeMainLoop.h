@@ -13,14 +13,13 @@ namespace lullswitch::fakes {
 // A main loop whose timers run only when a test fires them.
 class FakeMainLoop final : public platform::MainLoop {
 public:
-    explicit FakeMainLoop(std::vector<std::string>* log = nullptr) : log_(log) { }
+    explicit FakeMainLoop(std::vector<std::string>& log) : log_(log) { }
 
     platform::TimerHandle scheduleRepeating(double intervalSeconds, std::function<void()> handler) override
     {
         lastInterval_ = intervalSeconds;
         timers_.push_back(std::make_shared<std::function<void()>>(std::move(handler)));
-        if (log_)
-            log_->push_back("timer scheduled");
+        log_.push_back("timer scheduled");
         return std::make_unique<Timer>(timers_.back(), log_);
     }
 
@@ -43,19 +42,18 @@ public:
 private:
     // Cancelling empties the handler.
     struct Timer final : platform::RepeatingTimer {
-        Timer(std::shared_ptr<std::function<void()>> h, std::vector<std::string>* l) : handler(std::move(h)), log(l) { }
+        Timer(std::shared_ptr<std::function<void()>> h, std::vector<std::string>& l) : handler(std::move(h)), log(l) { }
         ~Timer() override
         {
             *handler = nullptr;
-            if (log)
-                log->push_back("timer cancelled");
+            log.push_back("timer cancelled");
         }
         std::shared_ptr<std::function<void()>> handler;
-        std::vector<std::string>* log;
+        std::vector<std::string>& log;
     };
 
     std::vector<std::shared_ptr<std::function<void()>>> timers_;
-    std::vector<std::string>* log_;
+    std::vector<std::string>& log_;
     double lastInterval_ = 0.0;
 };
 

@@ -19,8 +19,6 @@ namespace lullswitch::fakes {
 class FakePlatform {
 public:
     FakePlatform() { userDefaults.reset(); }
-    FakePlatform(const FakePlatform&) = delete;
-    FakePlatform& operator=(const FakePlatform&) = delete;
 
     // One timer event with no key touched for `idleSeconds`.
     void tick(double idleSeconds)
@@ -34,10 +32,10 @@ public:
 
     FakeUserDefaults& userDefaults = FakeUserDefaults::standard();
     FakeKeyboardEventClock keyboardEventClock;
-    FakeMainLoop mainLoop { &log };
+    FakeMainLoop mainLoop { log };
     FakeInputSources inputSources;
-    FakeStatusBar statusBar { &log };
-    FakeApplication application { &log };
+    FakeStatusBar statusBar { log };
+    FakeApplication application { log };
 
 private:
     platform::Platform platform_ { userDefaults, keyboardEventClock, mainLoop, inputSources, statusBar, application };

@@ -13,13 +13,12 @@ namespace lullswitch::fakes {
 // person would see and choose an item.
 class FakeStatusBar final : public platform::StatusBar {
 public:
-    explicit FakeStatusBar(std::vector<std::string>* log = nullptr) : log_(log) { }
+    explicit FakeStatusBar(std::vector<std::string>& log) : log_(log) { }
 
     std::unique_ptr<platform::StatusItem> statusItemWithLength(double length) override
     {
         lastLength_ = length;
-        if (log_)
-            log_->push_back("status item created");
+        log_.push_back("status item created");
         auto item = std::make_unique<TrackedStatusItem>(items_, givesButtons_);
         items_.push_back(item.get());
         return item;
@@ -69,7 +68,7 @@ private:
         ~TrackedStatusItem() override { std::erase(items, this); }
         std::vector<platform::MenuTreeStatusItem*>& items;
     };
-    std::vector<std::string>* log_;
+    std::vector<std::string>& log_;
     bool givesButtons_ = true;
     double lastLength_ = 0.0;
     std::vector<platform::MenuTreeStatusItem*> items_;

@@ -1,6 +1,6 @@
 #include "platform/linux/KeyFileUserDefaults.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <grp.h>
 #include <sys/mman.h>
@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -261,7 +260,7 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
 TEST_F(KeyFileUserDefaultsTest, UnparseableFilesReadAsEmptyAndAreMovedAside)
 {
     const char withNul[] = "[Lullswitch]\nisEnabled=false\n\0junk\n";
-    Strings cases = {
+    const Strings cases = {
         "isEnabled=false\n",
         std::string(withNul, sizeof withNul - 1),
         "[Lullswitch]\nisEnabled=false\n" + std::string(KeyFileUserDefaults::maximumFileSize, '#'),
@@ -277,9 +276,7 @@ TEST_F(KeyFileUserDefaultsTest, UnparseableFilesReadAsEmptyAndAreMovedAside)
     for (const auto& entry : fs::directory_iterator(directory))
         if (entry.path() != path)
             aside.push_back(readFile(entry.path()));
-    std::sort(aside.begin(), aside.end());
-    std::sort(cases.begin(), cases.end());
-    EXPECT_EQ(aside, cases);
+    EXPECT_THAT(aside, ::testing::UnorderedElementsAreArray(cases));
 }
 
 // Another program rewrites the file every 2 ms while the user toggles 300

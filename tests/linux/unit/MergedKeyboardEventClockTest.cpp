@@ -2,7 +2,7 @@
 
 #include "fakes/FakeKeyboardEventClock.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <cmath>
 #include <limits>
@@ -11,6 +11,7 @@ namespace lullswitch::linux_backend {
 namespace {
 
 using platform::KeyboardEventType;
+using ::testing::NanSensitiveDoubleEq;
 constexpr double none = std::numeric_limits<double>::quiet_NaN();
 
 TEST(MergedKeyboardEventClock, NewestValidReadingOfEachTypeWins)
@@ -33,10 +34,8 @@ TEST(MergedKeyboardEventClock, NewestValidReadingOfEachTypeWins)
         merged.addSource(second);
         for (const auto type :
             { KeyboardEventType::keyDown, KeyboardEventType::keyUp, KeyboardEventType::flagsChanged }) {
-            const double expected = c.merged[static_cast<int>(type)];
-            const double reading = merged.secondsSinceLastEvent(type);
-            EXPECT_TRUE(std::isnan(expected) ? std::isnan(reading) : reading == expected)
-                << "case " << (&c - cases) << " type " << static_cast<int>(type) << " gave " << reading;
+            EXPECT_THAT(merged.secondsSinceLastEvent(type), NanSensitiveDoubleEq(c.merged[static_cast<int>(type)]))
+                << "case " << (&c - cases) << " type " << static_cast<int>(type);
         }
     }
 }

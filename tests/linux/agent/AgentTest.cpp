@@ -1,7 +1,7 @@
 // The lullswitch executable as a process, in the virtual session: start-up,
-// exit paths, a second instance and hand edits. A panel's restart is shown by
-// TrayItemTest, the switch itself and fcitx5 restarts end to end by sway-e2e
-// and agent-under-ibus.
+// a second instance, 終了 and hand edits. Signals are shown in-process by
+// LinuxApplicationTest, a panel's restart by TrayItemTest, the switch itself
+// and fcitx5 restarts end to end by sway-e2e and agent-under-ibus.
 #include "AgentProcess.h"
 #include "SessionSupport.h"
 #include "TestTrayHost.h"
@@ -9,7 +9,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fstream>
 
 namespace lullswitch::tray_test {
@@ -30,8 +29,8 @@ protected:
     void startAgentWithItem()
     {
         agent = std::make_unique<AgentProcess>(AgentProcess::Environment { { "XDG_CONFIG_HOME", configHome } });
-        ASSERT_TRUE(iterateUntil([&] { return !host->items().empty(); }, 10)) << "the item did not register";
-        ASSERT_TRUE(iterateUntil([&] { return host->lastLayoutRevision().has_value(); }, 5));
+        ASSERT_TRUE(iterateUntil([&] { return !host->items().empty() && host->lastLayoutRevision(); }, 15))
+            << "the item did not register and send its menu";
     }
 
     std::string title() const { return g_variant_get_string(host->itemProperty("Title").get(), nullptr); }
@@ -40,21 +39,6 @@ protected:
     std::string configHome = GMallocPtr<gchar>(g_dir_make_tmp("lullswitch-config-XXXXXX", nullptr)).get();
     std::unique_ptr<AgentProcess> agent;
 };
-
-class AgentExitTest : public AgentTest, public ::testing::WithParamInterface<int> { };
-
-// 0: 終了 from the menu; otherwise that signal.
-TEST_P(AgentExitTest, ExitsWithZero)
-{
-    startAgentWithItem();
-    if (GetParam() == 0)
-        host->click("終了");
-    else
-        agent->signal(GetParam());
-    EXPECT_EQ(agent->waitForExit(5), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(MenuTermAndInt, AgentExitTest, ::testing::Values(0, SIGTERM, SIGINT));
 
 TEST_F(AgentTest, ASecondStartLeavesTheFirstAgentAlone)
 {

@@ -1,4 +1,5 @@
 #include "platform/linux/IBusInputSources.h"
+#include "SessionBus.h"
 #include "SessionSupport.h"
 #include "contract/InputSourceServicesContract.h"
 #include "fakes/FakePlatform.h"
@@ -48,10 +49,7 @@ public:
     {
         if (!iterateUntil([&] { return sources.isIBusRunning(); }, 10.0))
             return;
-        bus_.reset(g_dbus_connection_new_for_address_sync(ibus_get_address(),
-            GDBusConnectionFlags(
-                G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr));
+        bus_ = connectTo(ibus_get_address());
         const auto path = callIBus("CreateInputContext", g_variant_new("(s)", "test-application"));
         if (!path)
             return;
@@ -62,11 +60,10 @@ public:
         // The mode the engine announces to the application.
         const auto properties = +[](IBusInputContext*, IBusPropList* list, gpointer mode) {
             for (guint i = 0; IBusProperty* property = ibus_prop_list_get(list, i); ++i) {
-                for (const auto& [symbol, name] : ibusInputModeSymbols()) {
+                for (const auto& [symbol, name] : ibusInputModeSymbols())
                     if (g_strcmp0(ibus_property_get_key(property), "InputMode") == 0
                         && symbol == ibus_text_get_text(ibus_property_get_symbol(property)))
                         *static_cast<std::optional<std::string>*>(mode) = name;
-                }
             }
         };
         g_signal_connect(context_.get(), "register-properties", G_CALLBACK(properties), &mode_);

@@ -18,7 +18,6 @@ namespace {
 
 using linux_backend::Fcitx5InputSources;
 using linux_backend::GMallocPtr;
-using linux_backend::GObjectPtr;
 using namespace session_test;
 using namespace contract;
 
@@ -87,8 +86,7 @@ TEST_F(Fcitx5InputSourcesTest, ASourceOutsideTheGroupIsNotSelectedAndNoContextHa
     driver.setCurrent("keyboard-us");
     const auto before = sources().createEnabledInputSourceList();
     ASSERT_TRUE(before && before->size() == 2u);
-    ASSERT_TRUE(callOn(sessionBus(), "org.fcitx.Fcitx5", "/controller", "org.fcitx.Fcitx.Controller1",
-        "SetInputMethodGroupInfo",
+    ASSERT_TRUE(callController("SetInputMethodGroupInfo",
         g_variant_new_parsed("('Default', 'us', [('keyboard-us', ''), ('keyboard-us-dvorak', '')])")));
     EXPECT_NE(sources().select((*before)[1]), 0);
     EXPECT_EQ(fcitxCurrentInputMethod(), "keyboard-us");
@@ -160,10 +158,7 @@ TEST(Fcitx5InputSourcesActivation, NoCallStartsFcitx)
         g_free(printed);
     };
     const std::unique_ptr<gchar, decltype(stop)> daemon(pid, stop);
-    const GObjectPtr<GDBusConnection> bus(g_dbus_connection_new_for_address_sync(("unix:path=" + dir + "/bus").c_str(),
-        GDBusConnectionFlags(
-            G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr));
+    const auto bus = connectTo(("unix:path=" + dir + "/bus").c_str());
     ASSERT_TRUE(bus);
     {
         Fcitx5InputSources sources(bus.get());

@@ -18,6 +18,16 @@ inline linux_backend::GVariantPtr callOn(GDBusConnection* bus, const char* name,
         replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, 2000, nullptr, nullptr));
 }
 
+// A connection of its own to the message bus at `address`; null when it
+// cannot connect.
+inline linux_backend::GObjectPtr<GDBusConnection> connectTo(const char* address)
+{
+    return linux_backend::GObjectPtr<GDBusConnection>(g_dbus_connection_new_for_address_sync(address,
+        GDBusConnectionFlags(
+            G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr));
+}
+
 // A new fcitx5 input context, owned by `bus` (fcitx5 takes its calls from
 // that connection only), with the focus; its object path, "" on failure.
 inline std::string focusNewFcitxContext(GDBusConnection* bus, const char* program)

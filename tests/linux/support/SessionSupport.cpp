@@ -1,7 +1,6 @@
 #include "SessionSupport.h"
 #include "SessionBus.h"
 
-#include <sys/types.h>
 #include <sys/wait.h>
 
 #include <csignal>
@@ -70,15 +69,11 @@ GDBusConnection* sessionBus()
     return bus;
 }
 
-namespace {
-
 GVariantPtr callController(const char* method, GVariant* parameters, const char* replyType)
 {
     return callOn(
         sessionBus(), "org.fcitx.Fcitx5", "/controller", "org.fcitx.Fcitx.Controller1", method, parameters, replyType);
 }
-
-} // namespace
 
 std::optional<std::string> fcitxCurrentInputMethod()
 {
@@ -120,12 +115,7 @@ InputContextHolder::~InputContextHolder()
 
 bool InputContextHolder::waitUntilFocused(double seconds)
 {
-    return iterateUntil(
-        [] {
-            const auto current = fcitxCurrentInputMethod();
-            return current && !current->empty();
-        },
-        seconds);
+    return iterateUntil([] { return !fcitxCurrentInputMethod().value_or("").empty(); }, seconds);
 }
 
 } // namespace lullswitch::session_test

@@ -34,7 +34,10 @@ double secondsSince(gint64 monotonicStart);
 // The test process's connection to the session bus.
 GDBusConnection* sessionBus();
 
-// fcitx5's controller, asked from the test's own connection.
+// fcitx5's controller, asked from the test's own connection: any call (null
+// when it failed), and the ones tests make most.
+linux_backend::GVariantPtr callController(
+    const char* method, GVariant* parameters = nullptr, const char* replyType = nullptr);
 std::optional<std::string> fcitxCurrentInputMethod();
 bool fcitxSetCurrentInputMethod(const std::string& name);
 bool fcitxIsOnBus();

@@ -1,4 +1,5 @@
 #include "TestTrayHost.h"
+#include "SessionBus.h"
 
 namespace lullswitch::tray_test {
 
@@ -16,14 +17,10 @@ constexpr const char* watcherXml = R"xml(<node>
 
 GObjectPtr<GDBusConnection> newSessionConnection()
 {
-    GErrorPtr error;
     GMallocPtr<gchar> address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-    GObjectPtr<GDBusConnection> connection(g_dbus_connection_new_for_address_sync(address ? address.get() : "",
-        static_cast<GDBusConnectionFlags>(
-            G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, ErrorOut(error)));
+    auto connection = session_test::connectTo(address ? address.get() : "");
     if (!connection)
-        throw TrayError(std::string("cannot connect to the session bus: ") + error->message);
+        throw TrayError("cannot connect to the session bus");
     return connection;
 }
 
@@ -32,13 +29,10 @@ MenuEntry parseLayout(GVariant* node)
     MenuEntry entry;
     GVariant* properties;
     GVariantIter* children;
-    GVariant* child;
     g_variant_get(node, "(i@a{sv}av)", &entry.id, &properties, &children);
     entry.properties.reset(properties);
-    while (g_variant_iter_next(children, "v", &child)) {
+    for (GVariant* child; g_variant_iter_loop(children, "v", &child);)
         entry.children.push_back(parseLayout(child));
-        g_variant_unref(child);
-    }
     g_variant_iter_free(children);
     return entry;
 }
@@ -79,10 +73,9 @@ TestTrayHost::TestTrayHost() : connection_(newSessionConnection())
     startWatcher();
 }
 
+// Closed at once, so that the watcher's name is free for the next host.
 TestTrayHost::~TestTrayHost()
 {
-    watcher_.reset();
-    signals_.reset();
     g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
 }
 
@@ -118,7 +111,6 @@ void TestTrayHost::onWatcherCall(GDBusConnection*, const gchar*, const gchar*, c
     const gchar* busName;
     g_variant_get(parameters, "(&s)", &busName);
     host->items_.emplace_back(busName);
-    ++host->registrations_;
     g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 

@@ -49,16 +49,12 @@ public:
 
     // The bus names of the items registered with the current watcher.
     const std::vector<std::string>& items() const { return items_; }
-    int registrationCount() const { return registrations_; }
     // The next `count` registrations fail as they do with a watcher that has
     // taken its name but does not serve its object yet.
     void refuseRegistrations(int count) { refusals_ = count; }
 
     // Signals seen since the start, by member name ("NewTitle", ...).
-    int signalCount(const std::string& member) const
-    {
-        return signalCounts_.contains(member) ? signalCounts_.at(member) : 0;
-    }
+    std::map<std::string, int> signalCounts() const { return signalCounts_; }
     std::optional<std::uint32_t> lastLayoutRevision() const { return lastRevision_; }
 
     // Calls on the first registered item, from the calling thread; they throw
@@ -85,7 +81,6 @@ private:
     linux_backend::ObjectRegistration watcher_;
 
     std::vector<std::string> items_;
-    int registrations_ = 0;
     int refusals_ = 0;
     std::map<std::string, int> signalCounts_;
     std::optional<std::uint32_t> lastRevision_;

@@ -45,6 +45,22 @@ void AppDelegate::applicationDidFinishLaunching()
     if (SettingsStore::shared().isEnabled())
         keyboardWatcher_->start();
 
+    statusMenuController_->rebuildMenu();
+}
+
+void AppDelegate::followStoredSwitch()
+{
+    // The stored value decides, not one just computed.
+    if (SettingsStore::shared().isEnabled())
+        keyboardWatcher_->start();
+    else
+        keyboardWatcher_->stop();
+    rebuildMenu();
+}
+
+void AppDelegate::rebuildMenu()
+{
+    // The handlers exist before the menu does.
     if (statusMenuController_)
         statusMenuController_->rebuildMenu();
 }
@@ -71,46 +87,31 @@ IdleKeyboardWatcher::IdleCallback AppDelegate::makeIdleCallback(std::weak_ptr<Ap
 std::function<void()> AppDelegate::makeExternalChangeCallback(std::weak_ptr<AppDelegate> delegate)
 {
     return [weakSelf = std::move(delegate)] {
-        auto self = weakSelf.lock();
-        if (!self)
-            return;
         // As the toggle does. A new delay needs no restart: the watcher reads
         // it at every tick.
-        if (SettingsStore::shared().isEnabled())
-            self->keyboardWatcher_->start();
-        else
-            self->keyboardWatcher_->stop();
-        if (self->statusMenuController_)
-            self->statusMenuController_->rebuildMenu();
+        if (auto self = weakSelf.lock())
+            self->followStoredSwitch();
     };
 }
 
-// Each handler resolves its weak reference afresh at every step that needs
-// the delegate, and skips that step when it no longer resolves.
+// Each handler holds the delegate weakly and, once it is gone, skips the
+// steps that need it.
 AppDelegate::CommandHandlers AppDelegate::makeCommandHandlers(std::weak_ptr<AppDelegate> delegate)
 {
     CommandHandlers handlers;
     handlers.onToggleEnabled = [weakSelf = delegate] {
         auto& settings = SettingsStore::shared();
         settings.setIsEnabled(!settings.isEnabled());
-        // The stored value decides, not the one just computed.
-        const bool isEnabled = settings.isEnabled();
-        if (auto self = weakSelf.lock()) {
-            if (isEnabled)
-                self->keyboardWatcher_->start();
-            else
-                self->keyboardWatcher_->stop();
-        }
-        if (auto self = weakSelf.lock(); self && self->statusMenuController_)
-            self->statusMenuController_->rebuildMenu();
+        if (auto self = weakSelf.lock())
+            self->followStoredSwitch();
     };
     handlers.onSetDelay = [weakSelf = delegate](double seconds) {
         SettingsStore::shared().setDelaySeconds(seconds);
         // Restarted whether on or off: while off its ticks do nothing.
-        if (auto self = weakSelf.lock())
+        if (auto self = weakSelf.lock()) {
             self->keyboardWatcher_->restart();
-        if (auto self = weakSelf.lock(); self && self->statusMenuController_)
-            self->statusMenuController_->rebuildMenu();
+            self->rebuildMenu();
+        }
     };
     handlers.onSwitchNow = [weakSelf = delegate] {
         if (auto self = weakSelf.lock())

@@ -52,11 +52,13 @@ public:
     // if chosen from the menu.
     static std::function<void()> makeExternalChangeCallback(std::weak_ptr<AppDelegate> delegate);
 
-    InputSourceSwitcher& inputSourceSwitcher() const { return *inputSourceSwitcher_; }
     IdleKeyboardWatcher& keyboardWatcher() const { return *keyboardWatcher_; }
-    StatusMenuController* statusMenuController() const { return statusMenuController_.get(); }
 
 private:
+    // Runs the watcher while switching is stored as on, and redraws the menu.
+    void followStoredSwitch();
+    void rebuildMenu();
+
     std::unique_ptr<InputSourceSwitcher> inputSourceSwitcher_;
     std::shared_ptr<IdleKeyboardWatcher> keyboardWatcher_;
     std::unique_ptr<StatusMenuController> statusMenuController_;

@@ -3,8 +3,6 @@
 #include "platform/Platform.h"
 #include "settings/SettingsStore.h"
 
-#include <cmath>
-
 namespace lullswitch {
 
 std::shared_ptr<IdleKeyboardWatcher> IdleKeyboardWatcher::create(DelayProvider delayProvider)
@@ -46,16 +44,7 @@ void IdleKeyboardWatcher::restart()
 
 double IdleKeyboardWatcher::idleTimeFromReadings(const std::array<double, 3>& readings)
 {
-    bool hasValid = false;
-    double smallest = noValidReading;
-    for (double reading : readings) {
-        if (!std::isfinite(reading) || reading < 0.0)
-            continue;
-        if (!hasValid || reading < smallest)
-            smallest = reading;
-        hasValid = true;
-    }
-    return smallest;
+    return platform::smallestValidReading(readings, noValidReading);
 }
 
 double IdleKeyboardWatcher::secondsSinceLastKeyboardEvent() const

@@ -19,8 +19,6 @@ public:
     // source that is select-capable and ASCII-capable.
     void switchToEisu() const;
 
-    const std::vector<std::string>& preferredEisuInputSourceIDs() const { return preferredEisuInputSourceIDs_; }
-
 private:
     std::vector<platform::InputSourceRef> enabledInputSources() const;
     platform::InputSourceRef findInputSource(const std::string& identifier) const;

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace lullswitch {
 
@@ -46,14 +47,13 @@ void SettingsStore::setIsEnabled(bool isEnabled)
 double SettingsStore::delaySeconds() const
 {
     const double stored = defaults_.doubleValue(delaySecondsKey);
-    // NaN fails the comparison too.
-    if (!(stored > 0.0))
+    // NaN fails the comparison too; an infinite delay is never reached.
+    if (!(stored > 0.0) || std::isinf(stored))
         return defaultDelaySeconds;
-    // A hand-written delay outside what the menu can store would stop
-    // switching (too short for the once-per-idle latch to reset between
-    // ticks, or never reached); it reads as the nearest bound and stays
-    // stored as written.
-    return std::clamp(stored, minimumDelaySeconds, maximumDelaySeconds);
+    // A hand-written delay shorter than a tick would stop switching (the
+    // once-per-idle latch never sees a short idle time to reset on): it reads
+    // as the shortest stored one. A long one is the user's choice.
+    return std::max(stored, minimumDelaySeconds);
 }
 
 void SettingsStore::setDelaySeconds(double seconds)

@@ -29,7 +29,7 @@ TEST(IdleTimeFromReadingsTest, KeepsTheSmallestValidReading)
 {
     constexpr double max = std::numeric_limits<double>::max();
     const std::pair<std::array<double, 3>, double> cases[] = { { { 5.0, -1.0, 3.0 }, 3.0 }, { { nan, inf, 7.0 }, 7.0 },
-        { { -inf, 4.0, 4.5 }, 4.0 }, { { 0.0, 0.5, inf }, 0.0 }, { { nan, -2.0, inf }, max } };
+        { { -inf, 4.0, 4.5 }, 4.0 }, { { -0.0, 0.5, inf }, 0.0 }, { { nan, -2.0, inf }, max } };
     for (const auto& [readings, expected] : cases)
         EXPECT_EQ(IdleKeyboardWatcher::idleTimeFromReadings(readings), expected);
 }
@@ -109,6 +109,8 @@ TEST_F(IdleKeyboardWatcherTest, CallbackMayBeEmptyReplaceItselfOrStopOrRestartTh
         platform.tick(0.0);
         platform.tick(3.0);
         EXPECT_EQ(watcher->isRunning(), restart);
+        // Latched before the callback ran: a restart inside it starts afresh.
+        EXPECT_FALSE(watcher->hasFiredForCurrentIdlePeriod());
     }
 }
 

@@ -97,6 +97,10 @@ TEST_F(InputSourceSwitcherTest, SwitchesToAPreferredElseTheFirstASCIICapableSour
         EXPECT_EQ(sources.snapshotCount(), c.snapshots);
         EXPECT_EQ(sources.currentCopyCount(), 0);
     }
+    // Only a source that can be selected is asked whether it types ASCII.
+    const int asked = sources.asciiQueryCount();
+    switchAmong({ FakeSource { "a.not-selectable", false, true }, ime("b.ime") });
+    EXPECT_EQ(sources.asciiQueryCount(), asked + 1);
     sources.setListUnavailable(true);
     EXPECT_EQ(switchAmong({ layout(us) }), Strings {});
 }

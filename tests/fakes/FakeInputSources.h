@@ -60,7 +60,10 @@ public:
     std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override
     {
         const FakeSource& s = slot(source).source;
-        return flag == platform::InputSourceFlag::isSelectCapable ? s.isSelectCapable : s.isASCIICapable;
+        if (flag == platform::InputSourceFlag::isSelectCapable)
+            return s.isSelectCapable;
+        ++asciiQueries_;
+        return s.isASCIICapable;
     }
     std::int32_t select(const platform::InputSourceRef& source) override
     {
@@ -73,6 +76,7 @@ public:
     const InputSourceIdentifiers& identifiers() const override { return identifiers_; }
 
     int snapshotCount() const { return snapshots_; }
+    int asciiQueryCount() const { return asciiQueries_; }
     int currentCopyCount() const { return currentCopies_; }
     // Every selection attempt, by identifier ("<none>" for a source without).
     const std::vector<std::string>& selections() const { return selections_; }
@@ -114,7 +118,7 @@ private:
     std::vector<std::unique_ptr<Slot>> slots_;
     std::optional<std::size_t> current_;
     bool isListUnavailable_ = false;
-    int snapshots_ = 0, currentCopies_ = 0, badReleases_ = 0;
+    int snapshots_ = 0, currentCopies_ = 0, badReleases_ = 0, asciiQueries_ = 0;
     std::vector<std::string> selections_;
 };
 

@@ -55,11 +55,6 @@ void MenuTreeItem::setSubmenu(std::shared_ptr<Menu> submenu)
     changed();
 }
 
-std::shared_ptr<Menu> MenuTreeItem::submenu() const
-{
-    return submenu_;
-}
-
 bool MenuTreeItem::choose()
 {
     if (isSeparator_ || !isEnabled_ || !target_ || !action_)

@@ -40,7 +40,6 @@ public:
     // A desktop menu draws an item that was ever given a state as a check
     // item, even while it is off.
     bool hasState() const { return hasState_; }
-    std::shared_ptr<Menu> submenu() const;
     MenuTreeMenu* treeSubmenu() const { return submenu_.get(); }
 
     // What the platform does when the user chooses the item: an enabled item
@@ -72,8 +71,6 @@ public:
     void addItem(std::shared_ptr<MenuItem> item) override;
 
     const std::vector<std::shared_ptr<MenuTreeItem>>& items() const { return items_; }
-    // Out of range throws: a test reading past the end fails, never reads null.
-    MenuTreeItem* itemAt(std::size_t index) const { return items_.at(index).get(); }
 
 private:
     std::vector<std::shared_ptr<MenuTreeItem>> items_;
@@ -90,7 +87,6 @@ public:
     std::shared_ptr<Menu> menu() const;
     MenuTreeMenu* treeMenu() const { return menu_.get(); }
     const std::shared_ptr<MenuTreeMenu>& sharedTreeMenu() const { return menu_; }
-    bool hasButton() const { return hasButton_; }
     const std::string& title() const { return title_; }
     const std::string& toolTip() const { return toolTip_; }
 

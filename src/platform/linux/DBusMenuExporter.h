@@ -31,12 +31,10 @@ public:
     ~DBusMenuExporter();
 
     const std::string& objectPath() const { return objectPath_; }
-    bool isExported() const { return static_cast<bool>(registration_); }
 
     void setRootMenu(std::shared_ptr<platform::MenuTreeMenu> menu);
     // Something in the tree changed.
     void menuChanged();
-    std::uint32_t revision() const { return revision_; }
 
     // The item a host knows by `id` (0 is the root, which has none).
     platform::MenuTreeItem* itemForId(std::int32_t id);

@@ -10,11 +10,10 @@ namespace {
 
 // Installed at construction, so that a signal arriving before the loop runs
 // waits for it instead of killing the process.
-GSourcePtr watchSignal(int signal, LinuxApplication* application)
+GSourcePtr watchSignal(int signal, std::function<void()> action)
 {
     GSourcePtr source(g_unix_signal_source_new(signal));
-    setCallback(
-        source.get(), [application] { application->terminate(); }, true);
+    setCallback(source.get(), std::move(action), true);
     g_source_attach(source.get(), nullptr);
     return source;
 }
@@ -24,8 +23,12 @@ GSourcePtr watchSignal(int signal, LinuxApplication* application)
 LinuxApplication::LinuxApplication(GDBusConnection* sessionBus)
     : sessionBus_(sessionBus),
       session_(std::make_shared<ModalSession>()),
-      interruptSignal_(watchSignal(SIGINT, this)),
-      terminateSignal_(watchSignal(SIGTERM, this))
+      interruptSignal_(watchSignal(SIGINT, [this] { terminate(); })),
+      terminateSignal_(watchSignal(SIGTERM, [this] { terminate(); })),
+      // Started with `lullswitch &`, the agent outlives the terminal that
+      // started it, as a tray agent should. Caught rather than ignored, so
+      // the programs it starts get the default back.
+      hangupSignal_(watchSignal(SIGHUP, [] {}))
 {
 }
 

@@ -21,23 +21,22 @@ public:
     ~LinuxApplication() override;
 
     // An agent on Linux has no window and no task-bar entry to begin with.
-    void setActivationPolicy(platform::ActivationPolicy policy) override { activationPolicy_ = policy; }
+    void setActivationPolicy(platform::ActivationPolicy) override { }
     std::vector<std::shared_ptr<platform::Window>> windows() override { return {}; }
     void terminate() override;
     std::unique_ptr<platform::Alert> createAlert() override;
     void run(platform::ApplicationDelegate& delegate) override;
 
-    platform::ActivationPolicy activationPolicy() const { return activationPolicy_; }
     bool isTerminating() const { return session_->isTerminating; }
 
 private:
     GDBusConnection* sessionBus_;
     std::shared_ptr<ModalSession> session_;
-    platform::ActivationPolicy activationPolicy_ = platform::ActivationPolicy::regular;
     platform::ApplicationDelegate* delegate_ = nullptr;
     GMainLoopPtr loop_;
     GSourcePtr interruptSignal_;
     GSourcePtr terminateSignal_;
+    GSourcePtr hangupSignal_;
 };
 
 } // namespace lullswitch::linux_backend

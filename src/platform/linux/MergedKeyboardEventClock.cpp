@@ -1,16 +1,12 @@
 #include "platform/linux/MergedKeyboardEventClock.h"
 
-#include <cmath>
 #include <limits>
 
 namespace lullswitch::linux_backend {
 
 namespace {
 
-bool isValid(double seconds)
-{
-    return std::isfinite(seconds) && seconds >= 0.0;
-}
+constexpr double noReading = std::numeric_limits<double>::quiet_NaN();
 
 constexpr platform::KeyboardEventType allTypes[] = { platform::KeyboardEventType::keyDown,
     platform::KeyboardEventType::keyUp, platform::KeyboardEventType::flagsChanged };
@@ -22,26 +18,29 @@ void MergedKeyboardEventClock::addSource(platform::KeyboardEventClock& source)
     sources_.push_back(&source);
 }
 
+double MergedKeyboardEventClock::newest(platform::KeyboardEventType type)
+{
+    std::vector<double> readings;
+    readings.reserve(sources_.size());
+    for (auto* source : sources_)
+        readings.push_back(source->secondsSinceLastEvent(type));
+    return platform::smallestValidReading(readings, noReading);
+}
+
 bool MergedKeyboardEventClock::hasReadings()
 {
-    for (auto* source : sources_)
-        for (const auto type : allTypes)
-            if (isValid(source->secondsSinceLastEvent(type)))
-                return true;
+    for (const auto type : allTypes)
+        if (!std::isnan(newest(type)))
+            return true;
     return false;
 }
 
 double MergedKeyboardEventClock::secondsSinceLastEvent(platform::KeyboardEventType type)
 {
-    double newest = std::numeric_limits<double>::quiet_NaN();
-    for (auto* source : sources_) {
-        const double seconds = source->secondsSinceLastEvent(type);
-        if (isValid(seconds) && !(newest <= seconds))
-            newest = seconds;
-    }
-    if (std::isnan(newest) && !hasReadings())
+    const double seconds = newest(type);
+    if (std::isnan(seconds) && !hasReadings())
         return 0.0;
-    return newest;
+    return seconds;
 }
 
 } // namespace lullswitch::linux_backend

@@ -21,6 +21,9 @@ public:
     double secondsSinceLastEvent(platform::KeyboardEventType type) override;
 
 private:
+    // The smallest valid reading of any source, or NaN.
+    double newest(platform::KeyboardEventType type);
+
     std::vector<platform::KeyboardEventClock*> sources_;
 };
 

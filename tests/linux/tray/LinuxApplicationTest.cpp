@@ -36,10 +36,11 @@ public:
 };
 
 // 0: terminate() twice from a timer in the loop; -1: terminate() before run;
-// otherwise that signal, raised once launched.
+// otherwise that signal, raised once launched; a hangup is outlived, and
+// terminate() from the timer ends the loop.
 TEST(LinuxApplicationTest, QuitsOnceThroughTheLoopAfterLaunchAndRunReturns)
 {
-    for (const int quit : { 0, -1, SIGINT, SIGTERM }) {
+    for (const int quit : { 0, -1, SIGINT, SIGTERM, SIGHUP }) {
         LinuxApplication application(nullptr);
         RecordingDelegate delegate;
         ScheduledCall later;
@@ -47,7 +48,7 @@ TEST(LinuxApplicationTest, QuitsOnceThroughTheLoopAfterLaunchAndRunReturns)
             EXPECT_GT(g_main_depth(), 0) << "launch runs from the loop";
             if (quit > 0)
                 raise(quit);
-            else
+            if (quit <= 0 || quit == SIGHUP)
                 later = ScheduledCall::after(10, [&] {
                     application.terminate();
                     application.terminate();

@@ -99,20 +99,28 @@ GVariant* shortcut(const std::string& key)
     return g_variant_builder_end(&combos);
 }
 
-bool wanted(const std::vector<std::string>& names, const char* name)
+// Every property an item may have; a name's bit is its place here.
+constexpr std::string_view itemPropertyNames[]
+    = { "type", "label", "enabled", "visible", "toggle-type", "toggle-state", "shortcut", "children-display" };
+
+std::uint32_t nameBit(std::string_view name)
 {
-    return names.empty() || std::find(names.begin(), names.end(), name) != names.end();
+    const auto* found = std::find(std::begin(itemPropertyNames), std::end(itemPropertyNames), name);
+    return found == std::end(itemPropertyNames) ? 0 : 1u << (found - std::begin(itemPropertyNames));
 }
 
-std::vector<std::string> stringList(GVariant* array)
+// None named means all.
+std::uint32_t propertyNames(GVariant* array)
 {
-    std::vector<std::string> strings;
+    if (g_variant_n_children(array) == 0)
+        return ~0u;
+    std::uint32_t names = 0;
     GVariantIter iter;
     const gchar* value;
     g_variant_iter_init(&iter, array);
     while (g_variant_iter_next(&iter, "&s", &value))
-        strings.emplace_back(value);
-    return strings;
+        names |= nameBit(value);
+    return names;
 }
 
 std::vector<std::int32_t> idList(GVariant* array)
@@ -233,12 +241,12 @@ std::optional<DBusMenuExporter::Node> DBusMenuExporter::findNode(std::int32_t id
     return Node { id, item, item->treeSubmenu() };
 }
 
-GVariant* DBusMenuExporter::properties(const Node& node, const std::vector<std::string>& names)
+GVariant* DBusMenuExporter::properties(const Node& node, PropertyNames names)
 {
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
     auto add = [&](const char* name, GVariant* value) {
-        if (wanted(names, name))
+        if ((names & nameBit(name)) != 0)
             g_variant_builder_add(&builder, "{sv}", name, value);
         else
             g_variant_unref(g_variant_ref_sink(value));
@@ -268,7 +276,7 @@ GVariant* DBusMenuExporter::properties(const Node& node, const std::vector<std::
     return g_variant_builder_end(&builder);
 }
 
-GVariant* DBusMenuExporter::layout(const Node& node, int depth, const std::vector<std::string>& names)
+GVariant* DBusMenuExporter::layout(const Node& node, int depth, PropertyNames names)
 {
     GVariantBuilder children;
     g_variant_builder_init(&children, G_VARIANT_TYPE("av"));
@@ -354,18 +362,25 @@ void DBusMenuExporter::getLayout(GVariant* parameters, GDBusMethodInvocation* in
     if (!node)
         return returnUnknownId(invocation, parentId);
     g_dbus_method_invocation_return_value(
-        invocation, g_variant_new("(u@(ia{sv}av))", revision_, layout(*node, depth, stringList(names.get()))));
+        invocation, g_variant_new("(u@(ia{sv}av))", revision_, layout(*node, depth, propertyNames(names.get()))));
 }
 
 void DBusMenuExporter::getGroupProperties(GVariant* parameters, GDBusMethodInvocation* invocation)
 {
     GVariantPtr ids(g_variant_get_child_value(parameters, 0));
     GVariantPtr names(g_variant_get_child_value(parameters, 1));
-    const auto propertyNames = stringList(names.get());
-    auto wantedIds = idList(ids.get());
+    const auto wantedNames = propertyNames(names.get());
     refreshIds();
+    // Each known item once, however often it is named: the answer stays the
+    // menu's size, whatever the call's.
+    std::vector<std::int32_t> wantedIds;
+    for (std::int32_t id : idList(ids.get())) {
+        if ((id == 0 || itemsById_.contains(id))
+            && std::find(wantedIds.begin(), wantedIds.end(), id) == wantedIds.end())
+            wantedIds.push_back(id);
+    }
     // None named: every item, the root first.
-    if (wantedIds.empty()) {
+    if (g_variant_n_children(ids.get()) == 0) {
         wantedIds.push_back(0);
         for (const auto& entry : itemsById_)
             wantedIds.push_back(entry.first);
@@ -374,7 +389,7 @@ void DBusMenuExporter::getGroupProperties(GVariant* parameters, GDBusMethodInvoc
     g_variant_builder_init(&result, G_VARIANT_TYPE("a(ia{sv})"));
     for (std::int32_t id : wantedIds) {
         if (const auto node = findNode(id))
-            g_variant_builder_add(&result, "(i@a{sv})", id, properties(*node, propertyNames));
+            g_variant_builder_add(&result, "(i@a{sv})", id, properties(*node, wantedNames));
     }
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(a(ia{sv}))", &result));
 }
@@ -387,7 +402,7 @@ void DBusMenuExporter::getProperty(GVariant* parameters, GDBusMethodInvocation* 
     const auto node = findNode(id);
     if (!node)
         return returnUnknownId(invocation, id);
-    auto values = takeVariant(properties(*node, { property }));
+    auto values = takeVariant(properties(*node, nameBit(property)));
     GVariantPtr value(g_variant_lookup_value(values.get(), property, nullptr));
     if (!value)
         return g_dbus_method_invocation_return_error(

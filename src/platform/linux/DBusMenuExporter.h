@@ -71,8 +71,11 @@ private:
     void refreshIds();
     // The node a host knows by `id` (0 is the root); nothing when no item has it.
     std::optional<Node> findNode(std::int32_t id);
-    GVariant* layout(const Node& node, int depth, const std::vector<std::string>& names);
-    GVariant* properties(const Node& node, const std::vector<std::string>& names);
+    // The property names a host asked for, as a set of the names items have:
+    // a list of any length costs one pass and no copy.
+    using PropertyNames = std::uint32_t;
+    GVariant* layout(const Node& node, int depth, PropertyNames names);
+    GVariant* properties(const Node& node, PropertyNames names);
     // Adds a click on `id` to `pending` once; false when the id names no item.
     bool addClick(PendingClicks& pending, std::int32_t id);
     void carryOut(PendingClicks& pending);

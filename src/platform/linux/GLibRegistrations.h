@@ -76,6 +76,9 @@ ObjectRegistration exportObject(GDBusConnection* connection, const std::string& 
     const GDBusInterfaceVTable& vtable, gpointer self);
 // A signal subscription on a connection; unsubscribed on destruction.
 using SignalSubscription = ConnectionRegistration<g_dbus_connection_signal_unsubscribe>;
+// A message filter on a connection; removed on destruction (it may still be
+// running in GDBus's worker thread then: its data must own what it uses).
+using FilterRegistration = ConnectionRegistration<g_dbus_connection_remove_filter>;
 
 // A bus name watch or ownership (g_bus_watch_name…, g_bus_own_name…); GLib
 // invokes none of its handlers once this is destroyed.

@@ -10,6 +10,7 @@
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GLibRegistrations.h"
+#include "platform/linux/HeapTrimmer.h"
 #include "platform/linux/IBusKeyboardEventClock.h"
 #include "platform/linux/InputMethodFramework.h"
 #include "platform/linux/KeyFileUserDefaults.h"
@@ -19,6 +20,7 @@
 #include "platform/linux/X11KeyboardEventClock.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,11 +92,25 @@ bool hasSessionBusAddress()
     return ::stat((std::string(runtimeDirectory) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
 }
 
+// GLib's slice allocator (before GLib 2.76) never gives its memory back: one
+// large message from any program on the bus, parsed in full by GDBus, would
+// leave the agent hundreds of megabytes bigger for good. GLib reads the
+// setting as it loads, before main, hence the fresh start with it set.
+void startWithPlainAllocation(char** argv)
+{
+    if (std::getenv("G_SLICE"))
+        return;
+    setenv("G_SLICE", "always-malloc", 1);
+    execv("/proc/self/exe", argv);
+    // Not started again: run as it is.
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     using namespace lullswitch::linux_backend;
+    startWithPlainAllocation(argv);
 
     if (argc > 1 && std::string_view(argv[1]) == "--version") {
         std::puts("lullswitch " LULLSWITCH_VERSION);
@@ -117,6 +133,7 @@ int main(int argc, char** argv)
         return EXIT_SUCCESS;
     }
 
+    const HeapTrimmer heapTrimmer(sessionBus.get());
     MergedKeyboardEventClock keyboardEventClock;
     Fcitx5KeyTimeClock fcitxKeyTime(sessionBus.get());
     keyboardEventClock.addSource(fcitxKeyTime);

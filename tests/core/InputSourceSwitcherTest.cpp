@@ -1,4 +1,5 @@
 #include "input_source/InputSourceSwitcher.h"
+#include "contract/InputSourceServicesContract.h"
 #include "fakes/FakePlatform.h"
 #include "input_source/InputSourceIdentifiers.h"
 
@@ -123,6 +124,31 @@ TEST_F(InputSourceSwitcherTest, LinuxNames)
     for (const auto& [group, expected] : cases)
         EXPECT_EQ(switchAmong(group), Strings { expected });
 }
+
+// The fake keeps the promises the platforms keep, so what the core's tests
+// show over it holds over them.
+struct FakeDriver {
+    fakes::FakePlatform platform;
+    platform::InputSourceServices& services() { return platform.inputSources; }
+    std::string layoutId() const { return abc; }
+    std::string imeId() const { return kotoeri; }
+    void arrangeLayoutThenIme()
+    {
+        platform.inputSources.setSources({ FakeSource { abc, true, true }, FakeSource { kotoeri, true, false } });
+        platform.inputSources.setCurrent(1);
+    }
+    std::optional<std::string> currentAsThePlatformSaysIt()
+    {
+        return services().identifier(services().copyCurrentKeyboardInputSource());
+    }
+    void makeUnavailable()
+    {
+        platform.inputSources.setCurrent(std::nullopt);
+        platform.inputSources.setListUnavailable(true);
+    }
+};
+using namespace contract;
+INSTANTIATE_TYPED_TEST_SUITE_P(Fake, InputSourceServicesContract, FakeDriver);
 
 } // namespace
 } // namespace lullswitch

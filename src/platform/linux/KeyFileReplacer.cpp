@@ -185,9 +185,6 @@ std::string KeyFileReplacer::merge(KeyFileSnapshot& base) const
 
 KeyFileReplacer::Swap KeyFileReplacer::swapIn(const TemporaryFile& temporary, const FileIdentity& read) const
 {
-    errno = 0;
-    if (!(FileIdentity::ofPath(target_) == read))
-        return Swap::changedMeanwhile;
     if (!read.exists) {
         if (renameNoReplace(temporary.path(), target_))
             return Swap::replaced;

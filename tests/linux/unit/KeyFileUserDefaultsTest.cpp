@@ -7,20 +7,14 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <limits>
-#include <string>
-#include <vector>
 
 namespace lullswitch::linux_backend {
 namespace {
@@ -51,17 +45,27 @@ protected:
     ~KeyFileUserDefaultsTest() override { fs::remove_all(root, removeError); }
 
     // Without kernel notices unless asked: the test drives the tick.
-    KeyFileUserDefaults::Options options(bool useKernelNotices = false)
+    KeyFileUserDefaults::Options options(bool kernel = false)
     {
-        return { [this](auto, const std::string& message) { reports.push_back(message); }, [this] { return now; },
-            useKernelNotices };
+        return { [this](auto, const std::string& text) { reports.push_back(text); }, [this] { return now; }, kernel };
     }
-    double mtimeOf(const fs::path& file) const { return FileIdentity::ofPath(file).modifiedSeconds(); }
+    void put(const fs::path& file, double delay, bool byRename = false)
+    {
+        writeFile(file, "[Lullswitch]\ndelaySeconds=" + std::to_string(delay) + "\n", byRename);
+    }
+    // As dotfile managers do: the file goes, a link to a copy kept elsewhere comes.
+    void swapForSymlink(double delay)
+    {
+        fs::remove(path);
+        put(elsewhere, delay);
+        fs::create_symlink(elsewhere, path);
+    }
     long entries() const { return std::distance(fs::directory_iterator(directory), {}); }
 
     fs::path root = GMallocPtr<char>(g_dir_make_tmp("lullswitch-prefs-XXXXXX", nullptr)).get();
     fs::path directory = root / "config" / "lullswitch";
     fs::path path = directory / "preferences.ini";
+    fs::path elsewhere = root / "dotfiles" / "preferences.ini";
     std::error_code removeError;
     Strings log;
     fakes::FakeMainLoop loop { log };
@@ -146,43 +150,29 @@ TEST_F(KeyFileUserDefaultsTest, WritesAPrivateFileAndKeepsWhatItDoesNotKnow)
 }
 
 // Every way another program changes the file is read and announced at the
-// next tick of the monitor, whether or not the store is read meanwhile;
-// this process's own writes are neither parsed back nor announced.
+// next tick, whether or not the store is read meanwhile; this process's own
+// writes are neither parsed back nor announced.
 TEST_F(KeyFileUserDefaultsTest, EveryChangeIsAnnouncedAtTheNextTick)
 {
-    writeFile(path, "[Lullswitch]\ndelaySeconds=3\n");
+    put(path, 3);
     KeyFileUserDefaults store(path.string(), loop, options());
     int notices = 0;
     store.setOnExternalChange([&] { ++notices; });
     EXPECT_EQ(store.doubleValue("delaySeconds"), 3.0);
-    const fs::path elsewhere = root / "dotfiles" / "preferences.ini";
     const struct {
         std::function<void()> edit;
         double delay;
         int notices;
     } edits[] = {
-        { [&] { writeFile(path, "[Lullswitch]\ndelaySeconds=4\n", true); }, 4.0, 1 },
-        { [&] { writeFile(path, "[Lullswitch]\ndelaySeconds=12.5\n"); }, 12.5, 2 },
-        { [&] { fs::remove(path); }, 0.0, 3 },
-        { [&] { store.setDouble(8.0, "delaySeconds"); }, 8.0, 3 },
-        { [&] { fs::permissions(path, fs::perms::owner_read); }, 8.0, 4 },
-        { [&] {
-             fs::remove_all(directory);
-             writeFile(path, "[Lullswitch]\ndelaySeconds=5\n");
-         },
-            5.0, 5 },
-        { [&] {
-             fs::rename(root / "config", root / "config.bak");
-             writeFile(path, "[Lullswitch]\ndelaySeconds=6\n");
-         },
-            6.0, 6 },
-        { [&] {
-             fs::remove(path);
-             writeFile(elsewhere, "[Lullswitch]\ndelaySeconds=7\n");
-             fs::create_symlink(elsewhere, path);
-         },
-            7.0, 7 },
-        { [&] { writeFile(elsewhere, "[Lullswitch]\ndelaySeconds=9\n"); }, 9.0, 8 },
+        { [&] { put(path, 4, true); }, 4, 1 },
+        { [&] { put(path, 12.5); }, 12.5, 2 },
+        { [&] { fs::remove(path); }, 0, 3 },
+        { [&] { store.setDouble(8, "delaySeconds"); }, 8, 3 },
+        { [&] { fs::permissions(path, fs::perms::owner_read); }, 8, 4 },
+        { [&] { fs::remove_all(directory), put(path, 5); }, 5, 5 },
+        { [&] { fs::rename(root / "config", root / "config.bak"), put(path, 6); }, 6, 6 },
+        { [&] { swapForSymlink(7); }, 7, 7 },
+        { [&] { put(elsewhere, 9); }, 9, 8 },
     };
     for (const auto& e : edits) {
         SCOPED_TRACE(&e - edits);
@@ -197,35 +187,23 @@ TEST_F(KeyFileUserDefaultsTest, EveryChangeIsAnnouncedAtTheNextTick)
     EXPECT_EQ(store.parseCount(), 8u) << "each change parsed once, its own write not at all";
 }
 
-// Where the kernel can tell, a change is read and announced before any tick.
+// Where the kernel can tell, a change is read and announced before any
+// tick, in the folder a symlink leads to as well.
 TEST_F(KeyFileUserDefaultsTest, KernelNoticesComeBeforeTheTick)
 {
-    writeFile(path, "[Lullswitch]\ndelaySeconds=3\n");
+    put(path, 3);
     KeyFileUserDefaults store(path.string(), loop, options(true));
-    std::vector<double> seen { 0 };
-    store.setOnExternalChange([&] { seen.push_back(store.doubleValue("delaySeconds")); });
-    EXPECT_EQ(store.doubleValue("delaySeconds"), 3.0);
+    double seen = 3;
+    store.setOnExternalChange([&] { seen = store.doubleValue("delaySeconds"); });
     ASSERT_TRUE(store.hasKernelNotices());
-    const auto arrives = [&](double delay) {
+    for (const double delay : { 7.0, 9.0 }) {
+        delay == 7 ? swapForSymlink(delay) : put(elsewhere, delay);
         bool isLate = false;
         const auto deadline = ScheduledCall::after(5000, [&] { isLate = true; });
-        while (seen.back() != delay && !isLate)
+        while (seen != delay && !isLate)
             g_main_context_iteration(nullptr, TRUE);
-        return seen.back() == delay;
-    };
-    const fs::path elsewhere = root / "dotfiles" / "preferences.ini";
-    writeFile(path, "[Lullswitch]\ndelaySeconds=4\n", true);
-    EXPECT_TRUE(arrives(4.0));
-    store.setDouble(5.0, "delaySeconds");
-    writeFile(path, "[Lullswitch]\ndelaySeconds=6\n");
-    EXPECT_TRUE(arrives(6.0));
-    EXPECT_THAT(seen, ::testing::Not(::testing::Contains(5.0))) << "its own write is not announced";
-    writeFile(elsewhere, "[Lullswitch]\ndelaySeconds=7\n");
-    fs::remove(path);
-    fs::create_symlink(elsewhere, path);
-    EXPECT_TRUE(arrives(7.0));
-    writeFile(elsewhere, "[Lullswitch]\ndelaySeconds=9\n");
-    EXPECT_TRUE(arrives(9.0)) << "the folder a symlink leads to is watched too";
+        EXPECT_EQ(seen, delay);
+    }
 }
 
 // How the user set the file up is kept. What cannot be written (a read-only
@@ -245,7 +223,6 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             ::_exit(3);
         const std::string original = "[Lullswitch]\ndelaySeconds=3\n";
         const std::string written = "[Lullswitch]\ndelaySeconds=1\n";
-        const fs::path target = root / "dotfiles" / "preferences.ini";
         enum class Kind { file, link, dangling, lockedDirectory, fifo };
         const struct {
             Kind kind;
@@ -266,7 +243,7 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             fs::remove_all(directory);
             fs::create_directories(directory);
             const bool isLink = c.kind == Kind::link || c.kind == Kind::dangling;
-            const fs::path file = isLink ? target : path;
+            const fs::path file = isLink ? elsewhere : path;
             if (c.kind == Kind::fifo)
                 EXPECT_EQ(::mkfifo(file.c_str(), 0600), 0);
             else if (c.kind != Kind::dangling)
@@ -274,7 +251,7 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             if (c.kind != Kind::dangling)
                 fs::permissions(file, c.mode);
             if (isLink)
-                fs::create_symlink(target, path);
+                fs::create_symlink(elsewhere, path);
             if (c.kind == Kind::lockedDirectory)
                 fs::permissions(directory, fs::perms(0500));
             reports.clear();
@@ -339,18 +316,17 @@ TEST_F(KeyFileUserDefaultsTest, AWriteWaitsForAFileStillBeingWritten)
         std::string first, rest;
         int ticksToWrite; // -1: the writer never finishes
     } cases[] = {
-        { "[Lullswitch]\ndelaySeconds=5\nwri", "ter=1\n", 1 },
-        { "[Lullswitch]\ndelaySeconds=5\n", "writer=1\n", 1 },
-        { "[Lullswitch]\ndelaySeconds=5\nwriter=1\n", "", KeyFileUserDefaults::maximumRetries },
-        { "[Lullswitch]\ndelaySeconds=5\nwri", "", -1 },
+        { "[Lullswitch]\nwri", "ter=1\n", 1 },
+        { "[Lullswitch]\n", "writer=1\n", 1 },
+        { "[Lullswitch]\nwriter=1\n", "", KeyFileUserDefaults::maximumRetries },
+        { "[Lullswitch]\nwri", "", -1 },
     };
+    fs::create_directories(directory);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first + c.rest);
-        fs::remove_all(directory);
-        fs::create_directories(directory);
-        const int writer = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_EQ(::write(writer, c.first.data(), c.first.size()), static_cast<ssize_t>(c.first.size()));
-        now = mtimeOf(path) + 0.1;
+        std::ofstream writer(path, std::ios::binary);
+        writer << c.first << std::flush;
+        now = FileIdentity::ofPath(path).modifiedSeconds() + 0.1;
         KeyFileUserDefaults store(path.string(), loop, options());
         store.setBool(false, "isEnabled");
         EXPECT_TRUE(store.object("isEnabled") == StoredObject(false)) << "shown at once";
@@ -358,63 +334,32 @@ TEST_F(KeyFileUserDefaultsTest, AWriteWaitsForAFileStillBeingWritten)
             loop.fire();
         EXPECT_EQ(readFile(path), c.first) << "not written while it is being written";
         EXPECT_EQ(entries(), 1);
-        if (!c.rest.empty()) {
-            ASSERT_EQ(::write(writer, c.rest.data(), c.rest.size()), static_cast<ssize_t>(c.rest.size()));
-            now += KeyFileSnapshot::settleSeconds;
-        }
-        ::close(writer);
+        writer << c.rest << std::flush;
+        now += c.rest.empty() ? 0 : KeyFileSnapshot::settleSeconds;
         loop.fire();
-        EXPECT_EQ(
-            readFile(path), c.ticksToWrite < 0 ? c.first : "[Lullswitch]\ndelaySeconds=5\nwriter=1\nisEnabled=false\n");
-        EXPECT_TRUE(store.object("isEnabled") == StoredObject(false));
+        EXPECT_EQ(readFile(path), c.ticksToWrite < 0 ? c.first : c.first + c.rest + "isEnabled=false\n");
     }
 }
 
-// Another program rewrites the file every 2 ms while the user toggles 300
-// times: no write of this store puts back older contents of that program's
-// or drops a key because it caught the file empty.
-TEST_F(KeyFileUserDefaultsTest, WritesNeverUndoAConcurrentWriter)
+// Another program's file, swapped in while a write was under way, goes back
+// and the write starts again from it; an empty file (a writer between
+// truncating and writing) counts as the contents last known.
+TEST_F(KeyFileUserDefaultsTest, AWriteNeverUndoesAnotherWriter)
 {
-    for (const bool inPlace : { false, true }) {
-        SCOPED_TRACE(inPlace ? "truncating writer" : "replacing writer");
-        writeFile(path, "[Lullswitch]\nisEnabled=true\ndelaySeconds=3\nwriter=0\n");
-        // Shared with the writer: stop flag, stale contents seen, keys lost.
-        auto* shared = static_cast<std::atomic<int>*>(
-            ::mmap(nullptr, 3 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-        const pid_t writer = ::fork();
-        if (writer == 0) {
-            for (int version = 1; !shared[0]; ++version) {
-                GKeyFilePtr file(g_key_file_new());
-                if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) {
-                    if (g_key_file_get_integer(file.get(), "Lullswitch", "writer", nullptr) < version - 1)
-                        ++shared[1];
-                    if (!g_key_file_has_key(file.get(), "Lullswitch", "delaySeconds", nullptr))
-                        ++shared[2];
-                }
-                g_key_file_set_integer(file.get(), "Lullswitch", "writer", version);
-                g_key_file_set_integer(file.get(), "Lullswitch", "delaySeconds", 3);
-                GMallocPtr<char> data(g_key_file_to_data(file.get(), nullptr, nullptr));
-                writeFile(path, data.get(), !inPlace);
-                ::usleep(2000);
-            }
-            ::_exit(0);
-        }
-        KeyFileUserDefaults store(path.string(), loop, options());
-        for (int toggle = 0; toggle < 300; ++toggle) {
-            store.setBool(toggle % 2 == 0, "isEnabled");
-            loop.fire();
-        }
-        shared[0] = 1;
-        ::waitpid(writer, nullptr, 0);
-        // A truncating writer still loses an edit it makes to the file in
-        // the microseconds that file is being swapped out (up to a dozen of
-        // 300 on a loaded machine; 184 before writes were checked). A
-        // replacing writer may read this store's file in the moment before
-        // it is swapped back out of the way of that writer's newer one (once
-        // in a few runs under load; 214 before).
-        EXPECT_LE(shared[1], inPlace ? 30 : 3) << "older contents put back";
-        EXPECT_EQ(shared[2], 0) << "a key dropped";
-        ::munmap(shared, 3 * sizeof(std::atomic<int>));
+    const KeyFileReplacer::Values values { { "isEnabled", "false" } };
+    for (const bool isEmptied : { false, true }) {
+        put(path, 3);
+        int reads = 0;
+        const auto outcome = KeyFileReplacer(path.string(), "Lullswitch", values, "[Lullswitch]\nx=1\n", [&](auto&) {
+            if (reads++ == 0)
+                isEmptied ? writeFile(path, "") : put(path, 4, true);
+            return false;
+        }).replace();
+        EXPECT_EQ(outcome.kind, KeyFileReplacer::Outcome::Kind::replaced);
+        EXPECT_EQ(readFile(path),
+            (isEmptied ? "[Lullswitch]\nx=1\n" : "[Lullswitch]\ndelaySeconds=4.000000\n")
+                + std::string("isEnabled=false\n"));
+        EXPECT_EQ(entries(), 1);
     }
 }
 

@@ -5,7 +5,6 @@
 
 #include <gmock/gmock.h>
 
-#include <fcntl.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -16,8 +16,7 @@ std::string directoryOf(const std::string& file)
 
 void releaseFileMonitor(GFileMonitor* monitor)
 {
-    // Cancelled and cut off first: no event already queued is told after.
-    g_file_monitor_cancel(monitor);
+    // Cut off first: no event already queued is told after.
     g_signal_handlers_disconnect_matched(
         monitor, G_SIGNAL_MATCH_ID, g_signal_lookup("changed", G_TYPE_FILE_MONITOR), 0, nullptr, nullptr, nullptr);
     g_object_unref(monitor);

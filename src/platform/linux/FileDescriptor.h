@@ -20,6 +20,7 @@ public:
     }
 
     int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
 
 private:
     void reset()

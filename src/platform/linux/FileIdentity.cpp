@@ -1,9 +1,6 @@
 #include "platform/linux/FileIdentity.h"
 
-#include "platform/linux/GLibHandles.h"
-
-#include <limits.h>
-#include <unistd.h>
+#include <filesystem>
 
 namespace lullswitch::linux_backend {
 
@@ -29,13 +26,12 @@ FileIdentity FileIdentity::ofPath(const std::string& path)
 
 std::string FileIdentity::resolvedPath(std::string path)
 {
+    std::error_code notALink;
     for (int hops = 0; hops < 40; ++hops) {
-        char link[PATH_MAX];
-        const ssize_t length = ::readlink(path.c_str(), link, sizeof link);
-        if (length < 0 || length == sizeof link)
+        const auto target = std::filesystem::read_symlink(path, notALink);
+        if (notALink)
             break;
-        const std::string target(link, static_cast<std::size_t>(length));
-        path = target[0] == '/' ? target : GMallocPtr<char>(g_path_get_dirname(path.c_str())).get() + ("/" + target);
+        path = (std::filesystem::path(path).parent_path() / target).string();
     }
     return path;
 }

@@ -35,7 +35,7 @@ bool writeAll(int fd, std::string_view data)
 void syncDirectory(const std::string& directory)
 {
     FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0)
+    if (fd)
         ::fsync(fd.get());
 }
 
@@ -96,7 +96,7 @@ public:
         : path_(directory + "/." + GMallocPtr<char>(g_path_get_basename(target.c_str())).get() + ".XXXXXX"),
           fd_(g_mkstemp_full(path_.data(), O_RDWR | O_CLOEXEC, 0600))
     {
-        if (fd_.get() < 0 || ::fchmod(fd_.get(), mode) != 0 || !writeAll(fd_.get(), contents) || ::fsync(fd_.get()) != 0
+        if (!fd_ || ::fchmod(fd_.get(), mode) != 0 || !writeAll(fd_.get(), contents) || ::fsync(fd_.get()) != 0
             || ::fstat(fd_.get(), &written_) != 0)
             error_ = errno;
     }
@@ -104,7 +104,7 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile()
     {
-        if (fd_.get() >= 0)
+        if (fd_)
             ::unlink(path_.c_str());
     }
 

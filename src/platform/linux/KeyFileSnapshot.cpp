@@ -42,7 +42,7 @@ KeyFileSnapshot KeyFileSnapshot::read(const std::string& file)
     snapshot.keyFile.reset(g_key_file_new());
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat status;
-    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
+    if (!fd || ::fstat(fd.get(), &status) != 0) {
         // A file that could not be opened is not corrupt, whatever the cause.
         const int error = errno;
         snapshot.identity = FileIdentity::ofPath(file);

@@ -56,17 +56,14 @@ KeyFileUserDefaults::KeyFileUserDefaults(std::string path, platform::MainLoop& m
 
 void KeyFileUserDefaults::onFileMaybeChanged()
 {
-    const bool isChanged = reloadIfChanged() || std::exchange(isChangeUntold_, false);
-    if (isChanged && onExternalChange_)
+    if (reloadIfChanged() && onExternalChange_)
         onExternalChange_();
 }
 
-void KeyFileUserDefaults::refresh()
+void KeyFileUserDefaults::loadOnce()
 {
     if (!hasLoaded_)
         reload();
-    else if (!monitor_.hasKernelNotices() && reloadIfChanged())
-        isChangeUntold_ = true;
 }
 
 bool KeyFileUserDefaults::reloadIfChanged()
@@ -102,7 +99,7 @@ void KeyFileUserDefaults::reload()
 
 platform::StoredObject KeyFileUserDefaults::object(std::string_view key)
 {
-    refresh();
+    loadOnce();
     // Parsed once per version of the file: the idle watcher reads two keys
     // four times a second.
     if (const auto parsed = parsedObjects_.find(key); parsed != parsedObjects_.end())
@@ -158,7 +155,7 @@ void KeyFileUserDefaults::setDouble(double value, std::string_view key)
 
 void KeyFileUserDefaults::store(std::string_view key, const std::string& rawValue)
 {
-    refresh();
+    loadOnce();
     const std::string keyName(key);
     // Kept in memory even if the file cannot be written, so this process
     // keeps seeing what it was told until the file itself changes.

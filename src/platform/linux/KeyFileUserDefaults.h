@@ -18,8 +18,10 @@
 namespace lullswitch::linux_backend {
 
 // The user's preferences on Linux: one GKeyFile, group [Lullswitch], readable
-// and editable by hand. It is parsed when it changes, not per read; another
-// program's change is read when the monitor tells of it, and announced.
+// and editable by hand. It is parsed when it changes, not per read. Another
+// program's change is read only when the monitor tells of it, and announced
+// then: what the menu shows is always what a read returns, so a click acts
+// on the value shown.
 //
 // A write changes only its key in the file as it is then (KeyFileReplacer).
 // While another program is still writing the file, the write waits on the
@@ -72,9 +74,7 @@ public:
 
 private:
     void onFileMaybeChanged();
-    // Without kernel notices a read stats the file, so that it reads what
-    // another program wrote just before.
-    void refresh();
+    void loadOnce();
     // Loads the file if one stat says it changed; true when it did.
     bool reloadIfChanged();
     void reload();
@@ -97,8 +97,6 @@ private:
     FileIdentity identity_;
     FileIdentity ownWrite_;
     bool hasLoaded_ = false;
-    // Found by a read while no kernel notice comes: told at the next tick.
-    bool isChangeUntold_ = false;
     std::uint64_t parseCount_ = 0;
     // The last contents read or written that were not empty.
     std::optional<std::string> knownContents_;

@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 
 #include <grp.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,6 +109,7 @@ TEST_F(KeyFileUserDefaultsTest, ReportsStoredForms)
         SCOPED_TRACE(c.value);
         const std::string contents = "[Lullswitch]\nisEnabled=" + c.value + "\n[Other]\ndelaySeconds=3\n";
         writeFile(path, contents, true);
+        loop.fire();
         EXPECT_TRUE(store.object("isEnabled") == c.expected);
         EXPECT_EQ(store.doubleValue("isEnabled"), c.number);
         EXPECT_TRUE(store.object("delaySeconds").isAbsent()) << "only the application's group counts";
@@ -140,17 +143,17 @@ TEST_F(KeyFileUserDefaultsTest, WritesAPrivateFileAndKeepsWhatItDoesNotKnow)
     const std::string original = "\xEF\xBB\xBF# Edited by hand.\n\n[Lullswitch]\n# in seconds\ndelaySeconds=3\n"
                                  "futureKey=kept\nName[fr]=Retour\n\n[Elsewhere]\n# another tool's section\nx=1;2;3\n";
     EXPECT_TRUE(store.object("futureKey").isAbsent());
-    writeFile(path, original, true);
-    EXPECT_TRUE(store.object("futureKey") == StoredObject("kept"));
+    writeFile(path, original, true); // and written before the next tick
     store.setDouble(5.0, "delaySeconds");
     std::string expected = original;
     expected.replace(expected.find("delaySeconds=3"), 14, "delaySeconds=5");
     EXPECT_EQ(readFile(path), expected);
+    EXPECT_TRUE(store.object("futureKey") == StoredObject("kept")) << "a write takes in what it read";
 }
 
 // Every way another program changes the file is read and announced at the
-// next tick, whether or not the store is read meanwhile; this process's own
-// writes are neither parsed back nor announced.
+// next tick, and not before, so a click acts on the value shown; this
+// process's own writes are neither parsed back nor announced.
 TEST_F(KeyFileUserDefaultsTest, EveryChangeIsAnnouncedAtTheNextTick)
 {
     put(path, 3);
@@ -173,13 +176,14 @@ TEST_F(KeyFileUserDefaultsTest, EveryChangeIsAnnouncedAtTheNextTick)
         { [&] { swapForSymlink(7); }, 7, 7 },
         { [&] { put(elsewhere, 9); }, 9, 8 },
     };
-    for (const auto& e : edits) {
+    for (double shown = 3; const auto& e : edits) {
         SCOPED_TRACE(&e - edits);
         e.edit();
-        if ((&e - edits) % 2 == 1) {
-            EXPECT_EQ(store.doubleValue("delaySeconds"), e.delay) << "seen at the next read";
+        if (e.notices > notices) {
+            EXPECT_EQ(store.doubleValue("delaySeconds"), shown) << "read only when it is announced";
         }
         loop.fire();
+        shown = e.delay;
         EXPECT_EQ(store.doubleValue("delaySeconds"), e.delay);
         EXPECT_EQ(notices, e.notices);
     }
@@ -206,7 +210,7 @@ TEST_F(KeyFileUserDefaultsTest, KernelNoticesComeBeforeTheTick)
 }
 
 // How the user set the file up is kept. What cannot be written (a read-only
-// file or directory, a FIFO in its place) or read (mode 000) is left alone
+// file or directory, a FIFO or socket in its place) or read (mode 000) is left alone
 // without blocking, this run keeps the value, and each cause is said once.
 TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
 {
@@ -222,7 +226,7 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             ::_exit(3);
         const std::string original = "[Lullswitch]\ndelaySeconds=3\n";
         const std::string written = "[Lullswitch]\ndelaySeconds=1\n";
-        enum class Kind { file, link, dangling, lockedDirectory, fifo };
+        enum class Kind { file, link, dangling, lockedDirectory, fifo, socket };
         const struct {
             Kind kind;
             fs::perms mode;
@@ -235,6 +239,7 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             { Kind::file, fs::perms(0444), original, "the file is read-only" },
             { Kind::lockedDirectory, fs::perms(0600), original, "Permission denied" },
             { Kind::fifo, fs::perms(0600), "", "it is not a regular file" },
+            { Kind::socket, fs::perms(0600), "", "it is not a regular file" },
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(static_cast<int>(&c - cases));
@@ -243,8 +248,14 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             fs::create_directories(directory);
             const bool isLink = c.kind == Kind::link || c.kind == Kind::dangling;
             const fs::path file = isLink ? elsewhere : path;
+            sockaddr_un address { AF_UNIX, {} };
+            file.string().copy(address.sun_path, sizeof address.sun_path - 1);
             if (c.kind == Kind::fifo)
                 EXPECT_EQ(::mkfifo(file.c_str(), 0600), 0);
+            else if (c.kind == Kind::socket)
+                EXPECT_EQ(
+                    ::bind(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address), sizeof address),
+                    0);
             else if (c.kind != Kind::dangling)
                 writeFile(file, original);
             if (c.kind != Kind::dangling)
@@ -340,24 +351,30 @@ TEST_F(KeyFileUserDefaultsTest, AWriteWaitsForAFileStillBeingWritten)
     }
 }
 
-// Another program's file, swapped in while a write was under way, goes back
-// and the write starts again from it; an empty file (a writer between
-// truncating and writing) counts as the contents last known.
+// Another program's file, put in place while a write was under way, is
+// neither undone nor replaced: the write starts again from it. An empty file
+// (a writer between truncating and writing) counts as the contents last known.
 TEST_F(KeyFileUserDefaultsTest, AWriteNeverUndoesAnotherWriter)
 {
     const KeyFileReplacer::Values values { { "isEnabled", "false" } };
-    for (const bool isEmptied : { false, true }) {
-        put(path, 3);
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        { [&] { put(path, 4, true); }, "[Lullswitch]\ndelaySeconds=4.000000\n" },
+        { [&] { writeFile(path, ""); }, "[Lullswitch]\nx=1\n" },
+        { [&] { put(path, 5); }, "[Lullswitch]\ndelaySeconds=5.000000\n" },
+    };
+    for (const auto& [edit, before] : cases) {
+        if (&edit == &cases[2].first)
+            fs::remove(path);
+        else
+            put(path, 3);
         int reads = 0;
         const auto outcome = KeyFileReplacer(path.string(), "Lullswitch", values, "[Lullswitch]\nx=1\n", [&](auto&) {
             if (reads++ == 0)
-                isEmptied ? writeFile(path, "") : put(path, 4, true);
+                edit();
             return false;
         }).replace();
         EXPECT_EQ(outcome.kind, KeyFileReplacer::Outcome::Kind::replaced);
-        EXPECT_EQ(readFile(path),
-            (isEmptied ? "[Lullswitch]\nx=1\n" : "[Lullswitch]\ndelaySeconds=4.000000\n")
-                + std::string("isEnabled=false\n"));
+        EXPECT_EQ(readFile(path), before + "isEnabled=false\n");
         EXPECT_EQ(entries(), 1);
     }
 }

@@ -89,32 +89,46 @@ TEST(KeyFileUserDefaultsPath, FollowsXdgConfigHome)
     }
 }
 
-// How a value written by hand reads; reading never rewrites it.
-TEST_F(KeyFileUserDefaultsTest, ReportsStoredForms)
+// How a file written by hand reads; reading never rewrites it. Contents
+// that are not a key file read as empty, and the first write moves them
+// aside byte for byte, each under a name of its own.
+TEST_F(KeyFileUserDefaultsTest, ReadsStoredFormsAndMovesWhatIsNotAKeyFileAside)
 {
+    const char withNul[] = "[Lullswitch]\nisEnabled=false\n\0junk\n";
     const struct {
-        std::string value;
+        std::string contents;
         StoredObject expected;
         double number;
     } cases[] = {
-        { "true", StoredObject(true), 1.0 },
-        { "false  ", StoredObject(false), 0.0 },
-        { "1", StoredObject(1.0), 1.0 },
-        { "3abc", StoredObject("3abc"), 0.0 },
-        { "two\\swords", StoredObject("two words"), 0.0 },
-        { "\xff\xfe", StoredObject("\xff\xfe"), 0.0 },
+        { "[Lullswitch]\nisEnabled=true\n[Other]\ndelaySeconds=3\n", StoredObject(true), 1 },
+        { "[Lullswitch]\nisEnabled=false  \n", StoredObject(false), 0 },
+        { "[Lullswitch]\nisEnabled=3abc\n", StoredObject("3abc"), 0 },
+        { "[Lullswitch]\nisEnabled=two\\swords\n", StoredObject("two words"), 0 },
+        { "[Lullswitch]\nisEnabled=\xff\xfe\n", StoredObject("\xff\xfe"), 0 },
+        { "isEnabled=false\n", {}, 0 },
+        { std::string(withNul, sizeof withNul - 1), {}, 0 },
+        { "[Lullswitch]\nisEnabled=false\n" + std::string(KeyFileSnapshot::maximumSize, '#'), {}, 0 },
     };
-    KeyFileUserDefaults store(path.string(), loop, options());
+    Strings unparseable;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.value);
-        const std::string contents = "[Lullswitch]\nisEnabled=" + c.value + "\n[Other]\ndelaySeconds=3\n";
-        writeFile(path, contents, true);
-        loop.fire();
+        SCOPED_TRACE(c.contents.substr(0, 40));
+        writeFile(path, c.contents, true);
+        KeyFileUserDefaults store(path.string(), loop, options());
         EXPECT_TRUE(store.object("isEnabled") == c.expected);
         EXPECT_EQ(store.doubleValue("isEnabled"), c.number);
         EXPECT_TRUE(store.object("delaySeconds").isAbsent()) << "only the application's group counts";
-        EXPECT_EQ(readFile(path), contents);
+        EXPECT_EQ(readFile(path), c.contents);
+        if (c.expected.isAbsent()) {
+            store.setBool(true, "isEnabled");
+            EXPECT_EQ(readFile(path), "[Lullswitch]\nisEnabled=true\n");
+            unparseable.push_back(c.contents);
+        }
     }
+    Strings aside;
+    for (const auto& entry : fs::directory_iterator(directory))
+        if (entry.path() != path)
+            aside.push_back(readFile(entry.path()));
+    EXPECT_THAT(aside, ::testing::UnorderedElementsAreArray(unparseable));
 }
 
 // Reading creates nothing; the first write makes a private directory and
@@ -226,7 +240,7 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             ::_exit(3);
         const std::string original = "[Lullswitch]\ndelaySeconds=3\n";
         const std::string written = "[Lullswitch]\ndelaySeconds=1\n";
-        enum class Kind { file, link, dangling, lockedDirectory, fifo, socket };
+        enum class Kind { file, link, lockedDirectory, fifo, socket };
         const struct {
             Kind kind;
             fs::perms mode;
@@ -234,7 +248,6 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             std::string failure; // "" when the save works
         } cases[] = {
             { Kind::link, fs::perms(0644), written, "" },
-            { Kind::dangling, fs::perms(0600), written, "" },
             { Kind::file, fs::perms::none, original, "Permission denied" },
             { Kind::file, fs::perms(0444), original, "the file is read-only" },
             { Kind::lockedDirectory, fs::perms(0600), original, "Permission denied" },
@@ -246,8 +259,7 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             fs::remove_all(root / "dotfiles");
             fs::remove_all(directory);
             fs::create_directories(directory);
-            const bool isLink = c.kind == Kind::link || c.kind == Kind::dangling;
-            const fs::path file = isLink ? elsewhere : path;
+            const fs::path file = c.kind == Kind::link ? elsewhere : path;
             sockaddr_un address { AF_UNIX, {} };
             file.string().copy(address.sun_path, sizeof address.sun_path - 1);
             if (c.kind == Kind::fifo)
@@ -256,11 +268,10 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
                 EXPECT_EQ(
                     ::bind(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address), sizeof address),
                     0);
-            else if (c.kind != Kind::dangling)
+            else
                 writeFile(file, original);
-            if (c.kind != Kind::dangling)
-                fs::permissions(file, c.mode);
-            if (isLink)
+            fs::permissions(file, c.mode);
+            if (c.kind == Kind::link)
                 fs::create_symlink(elsewhere, path);
             if (c.kind == Kind::lockedDirectory)
                 fs::permissions(directory, fs::perms(0500));
@@ -290,30 +301,6 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-}
-
-// Contents that are not a key file read as empty; the first write moves
-// them aside byte for byte, each under a name of its own.
-TEST_F(KeyFileUserDefaultsTest, UnparseableFilesReadAsEmptyAndAreMovedAside)
-{
-    const char withNul[] = "[Lullswitch]\nisEnabled=false\n\0junk\n";
-    const Strings cases = {
-        "isEnabled=false\n",
-        std::string(withNul, sizeof withNul - 1),
-        "[Lullswitch]\nisEnabled=false\n" + std::string(KeyFileSnapshot::maximumSize, '#'),
-    };
-    for (const auto& contents : cases) {
-        writeFile(path, contents, true);
-        KeyFileUserDefaults store(path.string(), loop, options());
-        EXPECT_TRUE(store.object("isEnabled").isAbsent());
-        store.setBool(true, "isEnabled");
-        EXPECT_EQ(readFile(path), "[Lullswitch]\nisEnabled=true\n");
-    }
-    Strings aside;
-    for (const auto& entry : fs::directory_iterator(directory))
-        if (entry.path() != path)
-            aside.push_back(readFile(entry.path()));
-    EXPECT_THAT(aside, ::testing::UnorderedElementsAreArray(cases));
 }
 
 // A click while another program is still writing the file in place (cut

@@ -224,8 +224,9 @@ TEST_F(KeyFileUserDefaultsTest, KernelNoticesComeBeforeTheTick)
 }
 
 // How the user set the file up is kept. What cannot be written (a read-only
-// file or directory, a FIFO or socket in its place) or read (mode 000) is left alone
-// without blocking, this run keeps the value, and each cause is said once.
+// file or directory, a FIFO or socket in its place) or read (mode 000: not
+// corrupt) is left alone without blocking, this run keeps the value, and
+// each cause is said once.
 TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
 {
     // As nobody, in a child, when the test runs as root: permission checks

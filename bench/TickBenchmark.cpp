@@ -3,6 +3,7 @@
 
 #include "fakes/FakePlatform.h"
 #include "idle/IdleKeyboardWatcher.h"
+#include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/KeyFileUserDefaults.h"
 #include "settings/SettingsStore.h"
 
@@ -22,7 +23,10 @@ namespace {
 // process, so the file store lives as long as the process.
 class BenchmarkPreferences {
 public:
-    BenchmarkPreferences() : directory_(makeDirectory()), defaults_(directory_ + "/lullswitch/preferences.ini") { }
+    BenchmarkPreferences()
+        : directory_(makeDirectory()), defaults_(directory_ + "/lullswitch/preferences.ini", mainLoop_)
+    {
+    }
     ~BenchmarkPreferences()
     {
         std::error_code ignored;
@@ -43,6 +47,7 @@ private:
     }
 
     std::string directory_;
+    linux_backend::GLibMainLoop mainLoop_;
     linux_backend::KeyFileUserDefaults defaults_;
 };
 

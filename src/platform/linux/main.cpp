@@ -145,12 +145,16 @@ int main(int argc, char** argv)
     const auto unseenCheck
         = ScheduledCall::after(sourceGraceMs, [&keyboardEventClock] { tellWhenKeyboardUnseen(keyboardEventClock); });
 
-    // Said once per cause, where the user looks: the terminal and the desktop.
-    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath(), [&](const std::string& message) {
-        std::fprintf(stderr, "%s\n", message.c_str());
-        DesktopAlert::notify(sessionBus.get(), "設定を保存できません", message);
-    });
+    // Said once per cause, where the user looks: the terminal, and the
+    // desktop for a setting that will not last.
     GLibMainLoop mainLoop;
+    KeyFileUserDefaults::Options preferences;
+    preferences.report = [&](KeyFileUserDefaults::Problem problem, const std::string& message) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        if (problem == KeyFileUserDefaults::Problem::unsaved)
+            DesktopAlert::notify(sessionBus.get(), "設定を保存できません", message);
+    };
+    KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath(), mainLoop, std::move(preferences));
     InputMethodFramework inputSources(sessionBus.get());
     LinuxStatusBar statusBar(sessionBus.get());
     LinuxApplication application(sessionBus.get());

@@ -1,22 +1,21 @@
 #include "platform/linux/KeyFileUserDefaults.h"
 
+#include "fakes/FakeMainLoop.h"
+#include "platform/linux/GLibRegistrations.h"
+
 #include <gmock/gmock.h>
 
 #include <grp.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <limits>
-#include <string>
-#include <vector>
 
 namespace lullswitch::linux_backend {
 namespace {
@@ -42,21 +41,38 @@ void writeFile(const fs::path& path, const std::string& contents, bool byRename 
         fs::rename(written, path);
 }
 
-// Dispatches what the kernel has reported, as the main loop does before the
-// next tick.
-void settle()
-{
-    while (g_main_context_iteration(nullptr, FALSE)) { }
-}
-
 class KeyFileUserDefaultsTest : public ::testing::Test {
 protected:
     ~KeyFileUserDefaultsTest() override { fs::remove_all(root, removeError); }
 
+    // Without kernel notices unless asked: the test drives the tick.
+    KeyFileUserDefaults::Options options(bool kernel = false)
+    {
+        return { [this](auto, const std::string& text) { reports.push_back(text); }, [this] { return now; }, kernel };
+    }
+    void put(const fs::path& file, double delay, bool byRename = false)
+    {
+        writeFile(file, "[Lullswitch]\ndelaySeconds=" + std::to_string(delay) + "\n", byRename);
+    }
+    // As dotfile managers do: the file goes, a link to a copy kept elsewhere comes.
+    void swapForSymlink(double delay)
+    {
+        fs::remove(path);
+        put(elsewhere, delay);
+        fs::create_symlink(elsewhere, path);
+    }
+    long entries() const { return std::distance(fs::directory_iterator(directory), {}); }
+
     fs::path root = GMallocPtr<char>(g_dir_make_tmp("lullswitch-prefs-XXXXXX", nullptr)).get();
     fs::path directory = root / "config" / "lullswitch";
     fs::path path = directory / "preferences.ini";
+    fs::path elsewhere = root / "dotfiles" / "preferences.ini";
     std::error_code removeError;
+    Strings log;
+    fakes::FakeMainLoop loop { log };
+    // Every file the test writes settled long ago, unless a test says not.
+    double now = static_cast<double>(g_get_real_time()) / G_USEC_PER_SEC + 3600;
+    Strings reports;
 };
 
 TEST(KeyFileUserDefaultsPath, FollowsXdgConfigHome)
@@ -73,41 +89,55 @@ TEST(KeyFileUserDefaultsPath, FollowsXdgConfigHome)
     }
 }
 
-// How a value written by hand reads; reading never rewrites it.
-TEST_F(KeyFileUserDefaultsTest, ReportsStoredForms)
+// How a file written by hand reads; reading never rewrites it. Contents
+// that are not a key file read as empty, and the first write moves them
+// aside byte for byte, each under a name of its own.
+TEST_F(KeyFileUserDefaultsTest, ReadsStoredFormsAndMovesWhatIsNotAKeyFileAside)
 {
+    const char withNul[] = "[Lullswitch]\nisEnabled=false\n\0junk\n";
     const struct {
-        std::string value;
+        std::string contents;
         StoredObject expected;
         double number;
     } cases[] = {
-        { "true", StoredObject(true), 1.0 },
-        { "false  ", StoredObject(false), 0.0 },
-        { "1", StoredObject(1.0), 1.0 },
-        { "3abc", StoredObject("3abc"), 0.0 },
-        { "two\\swords", StoredObject("two words"), 0.0 },
-        { "\xff\xfe", StoredObject("\xff\xfe"), 0.0 },
+        { "[Lullswitch]\nisEnabled=true\n[Other]\ndelaySeconds=3\n", StoredObject(true), 1 },
+        { "[Lullswitch]\nisEnabled=false  \n", StoredObject(false), 0 },
+        { "[Lullswitch]\nisEnabled=3abc\n", StoredObject("3abc"), 0 },
+        { "[Lullswitch]\nisEnabled=two\\swords\n", StoredObject("two words"), 0 },
+        { "[Lullswitch]\nisEnabled=\xff\xfe\n", StoredObject("\xff\xfe"), 0 },
+        { "isEnabled=false\n", {}, 0 },
+        { std::string(withNul, sizeof withNul - 1), {}, 0 },
+        { "[Lullswitch]\nisEnabled=false\n" + std::string(KeyFileSnapshot::maximumSize, '#'), {}, 0 },
     };
-    KeyFileUserDefaults store(path.string());
+    Strings unparseable;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.value);
-        const std::string contents = "[Lullswitch]\nisEnabled=" + c.value + "\n[Other]\ndelaySeconds=3\n";
-        writeFile(path, contents, true);
-        settle();
+        SCOPED_TRACE(c.contents.substr(0, 40));
+        writeFile(path, c.contents, true);
+        KeyFileUserDefaults store(path.string(), loop, options());
         EXPECT_TRUE(store.object("isEnabled") == c.expected);
         EXPECT_EQ(store.doubleValue("isEnabled"), c.number);
         EXPECT_TRUE(store.object("delaySeconds").isAbsent()) << "only the application's group counts";
-        EXPECT_EQ(readFile(path), contents);
+        EXPECT_EQ(readFile(path), c.contents);
+        if (c.expected.isAbsent()) {
+            store.setBool(true, "isEnabled");
+            EXPECT_EQ(readFile(path), "[Lullswitch]\nisEnabled=true\n");
+            unparseable.push_back(c.contents);
+        }
     }
+    Strings aside;
+    for (const auto& entry : fs::directory_iterator(directory))
+        if (entry.path() != path)
+            aside.push_back(readFile(entry.path()));
+    EXPECT_THAT(aside, ::testing::UnorderedElementsAreArray(unparseable));
 }
 
 // Reading creates nothing; the first write makes a private directory and
 // file, short enough to edit by hand; values come back bit for bit; what the
-// store does not know is kept as it was.
+// store does not know is kept as it was, a byte-order mark too.
 TEST_F(KeyFileUserDefaultsTest, WritesAPrivateFileAndKeepsWhatItDoesNotKnow)
 {
     ::umask(0);
-    KeyFileUserDefaults store(path.string());
+    KeyFileUserDefaults store(path.string(), loop, options());
     EXPECT_TRUE(store.object("isEnabled").isAbsent());
     EXPECT_FALSE(fs::exists(root / "config"));
     store.setBool(true, "isEnabled");
@@ -119,15 +149,15 @@ TEST_F(KeyFileUserDefaultsTest, WritesAPrivateFileAndKeepsWhatItDoesNotKnow)
     for (double value :
         { 1.0 / 3.0, -0.0, std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::infinity() }) {
         store.setDouble(value, "delaySeconds");
-        const auto read = KeyFileUserDefaults(path.string()).object("delaySeconds");
+        const auto read = KeyFileUserDefaults(path.string(), loop).object("delaySeconds");
         ASSERT_NE(read.number(), nullptr);
         EXPECT_EQ(std::memcmp(read.number(), &value, sizeof value), 0) << value << " came back as " << *read.number();
     }
 
-    const std::string original = "# Edited by hand.\n\n[Lullswitch]\n# in seconds\ndelaySeconds=3\nfutureKey=kept\n"
-                                 "Name[fr]=Retour\n\n[Elsewhere]\n# another tool's section\nx=1;2;3\n";
+    const std::string original = "\xEF\xBB\xBF# Edited by hand.\n\n[Lullswitch]\n# in seconds\ndelaySeconds=3\n"
+                                 "futureKey=kept\nName[fr]=Retour\n\n[Elsewhere]\n# another tool's section\nx=1;2;3\n";
     EXPECT_TRUE(store.object("futureKey").isAbsent());
-    writeFile(path, original, true); // and written before its notice is dispatched
+    writeFile(path, original, true); // and written before the next tick
     store.setDouble(5.0, "delaySeconds");
     std::string expected = original;
     expected.replace(expected.find("delaySeconds=3"), 14, "delaySeconds=5");
@@ -135,57 +165,68 @@ TEST_F(KeyFileUserDefaultsTest, WritesAPrivateFileAndKeepsWhatItDoesNotKnow)
     EXPECT_TRUE(store.object("futureKey") == StoredObject("kept")) << "a write takes in what it read";
 }
 
-// The kernel tells of another program's change: it is read before the next
-// tick and announced once, reads in between cost nothing, and this process's
-// own writes are neither parsed back nor announced. While the directory is
-// gone, one stat per read does the same.
-TEST_F(KeyFileUserDefaultsTest, AnotherWritersChangeIsSeenAtTheNextTickAndAnnounced)
+// Every way another program changes the file is read and announced at the
+// next tick, and not before, so a click acts on the value shown; this
+// process's own writes are neither parsed back nor announced.
+TEST_F(KeyFileUserDefaultsTest, EveryChangeIsAnnouncedAtTheNextTick)
 {
-    writeFile(path, "[Lullswitch]\ndelaySeconds=3\n");
-    KeyFileUserDefaults store(path.string());
+    put(path, 3);
+    KeyFileUserDefaults store(path.string(), loop, options());
     int notices = 0;
     store.setOnExternalChange([&] { ++notices; });
     EXPECT_EQ(store.doubleValue("delaySeconds"), 3.0);
-    ASSERT_TRUE(store.isMonitored());
-
     const struct {
         std::function<void()> edit;
         double delay;
         int notices;
     } edits[] = {
-        { [&] { writeFile(path, "[Lullswitch]\ndelaySeconds=4\n", true); }, 4.0, 1 },
-        { [&] { writeFile(path, "[Lullswitch]\ndelaySeconds=12.5\n"); }, 12.5, 2 },
-        { [&] { fs::remove(path); }, 0.0, 3 },
-        { [&] { store.setDouble(8.0, "delaySeconds"); }, 8.0, 3 },
-        { [&] { fs::permissions(path, fs::perms::owner_read); }, 8.0, 4 },
+        { [&] { put(path, 4, true); }, 4, 1 },
+        { [&] { put(path, 12.5); }, 12.5, 2 },
+        { [&] { fs::remove(path); }, 0, 3 },
+        { [&] { store.setDouble(8, "delaySeconds"); }, 8, 3 },
+        { [&] { fs::permissions(path, fs::perms::owner_read); }, 8, 4 },
+        { [&] { fs::remove_all(directory), put(path, 5); }, 5, 5 },
+        { [&] { fs::rename(root / "config", root / "config.bak"), put(path, 6); }, 6, 6 },
+        { [&] { swapForSymlink(7); }, 7, 7 },
+        { [&] { put(elsewhere, 9); }, 9, 8 },
     };
-    for (const auto& e : edits) {
+    for (double shown = 3; const auto& e : edits) {
+        SCOPED_TRACE(&e - edits);
         e.edit();
-        settle();
-        EXPECT_EQ(store.doubleValue("delaySeconds"), e.delay) << "edit " << (&e - edits);
-        EXPECT_EQ(notices, e.notices) << "edit " << (&e - edits);
+        if (e.notices > notices) {
+            EXPECT_EQ(store.doubleValue("delaySeconds"), shown) << "read only when it is announced";
+        }
+        loop.fire();
+        shown = e.delay;
+        EXPECT_EQ(store.doubleValue("delaySeconds"), e.delay);
+        EXPECT_EQ(notices, e.notices);
     }
-    EXPECT_EQ(store.parseCount(), 4u) << "each change parsed once, its own write not at all";
-    // A change not yet dispatched is not seen.
-    writeFile(path, "[Lullswitch]\ndelaySeconds=9\n", true);
-    EXPECT_EQ(store.doubleValue("delaySeconds"), 8.0);
-    settle();
-    EXPECT_EQ(store.doubleValue("delaySeconds"), 9.0);
+    EXPECT_EQ(store.parseCount(), 8u) << "each change parsed once, its own write not at all";
+}
 
-    fs::remove_all(directory);
-    settle();
-    EXPECT_FALSE(store.isMonitored());
-    writeFile(path, "[Lullswitch]\ndelaySeconds=17\n");
-    EXPECT_EQ(store.doubleValue("delaySeconds"), 17.0);
-    for (int i = 0; i < 10; ++i)
-        store.object("isEnabled");
-    EXPECT_EQ(store.parseCount(), 6u) << "an unchanged file is not parsed again";
+// Where the kernel can tell, a change is read and announced before any
+// tick, in the folder a symlink leads to as well.
+TEST_F(KeyFileUserDefaultsTest, KernelNoticesComeBeforeTheTick)
+{
+    put(path, 3);
+    KeyFileUserDefaults store(path.string(), loop, options(true));
+    double seen = 3;
+    store.setOnExternalChange([&] { seen = store.doubleValue("delaySeconds"); });
+    ASSERT_TRUE(store.hasKernelNotices());
+    for (const double delay : { 7.0, 9.0 }) {
+        delay == 7 ? swapForSymlink(delay) : put(elsewhere, delay);
+        bool isLate = false;
+        const auto deadline = ScheduledCall::after(5000, [&] { isLate = true; });
+        while (seen != delay && !isLate)
+            g_main_context_iteration(nullptr, TRUE);
+        EXPECT_EQ(seen, delay);
+    }
 }
 
 // How the user set the file up is kept. What cannot be written (a read-only
-// file or directory, a FIFO in its place) is left alone without blocking,
-// this run keeps the value, and the failed save is reported once. An
-// unreadable file is moved aside, never overwritten.
+// file or directory, a FIFO or socket in its place) or read (mode 000: not
+// corrupt) is left alone without blocking, this run keeps the value, and
+// each cause is said once.
 TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
 {
     // As nobody, in a child, when the test runs as root: permission checks
@@ -200,8 +241,7 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             ::_exit(3);
         const std::string original = "[Lullswitch]\ndelaySeconds=3\n";
         const std::string written = "[Lullswitch]\ndelaySeconds=1\n";
-        const fs::path target = root / "dotfiles" / "preferences.ini";
-        enum class Kind { file, link, dangling, lockedDirectory, fifo };
+        enum class Kind { file, link, lockedDirectory, fifo, socket };
         const struct {
             Kind kind;
             fs::perms mode;
@@ -209,42 +249,51 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
             std::string failure; // "" when the save works
         } cases[] = {
             { Kind::link, fs::perms(0644), written, "" },
-            { Kind::dangling, fs::perms(0600), written, "" },
-            { Kind::file, fs::perms::none, written, "" },
+            { Kind::file, fs::perms::none, original, "Permission denied" },
             { Kind::file, fs::perms(0444), original, "the file is read-only" },
             { Kind::lockedDirectory, fs::perms(0600), original, "Permission denied" },
             { Kind::fifo, fs::perms(0600), "", "it is not a regular file" },
+            { Kind::socket, fs::perms(0600), "", "it is not a regular file" },
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(static_cast<int>(&c - cases));
             fs::remove_all(root / "dotfiles");
             fs::remove_all(directory);
             fs::create_directories(directory);
-            const bool isLink = c.kind == Kind::link || c.kind == Kind::dangling;
-            const fs::path file = isLink ? target : path;
+            const fs::path file = c.kind == Kind::link ? elsewhere : path;
+            sockaddr_un address { AF_UNIX, {} };
+            file.string().copy(address.sun_path, sizeof address.sun_path - 1);
             if (c.kind == Kind::fifo)
                 EXPECT_EQ(::mkfifo(file.c_str(), 0600), 0);
-            else if (c.kind != Kind::dangling)
+            else if (c.kind == Kind::socket)
+                EXPECT_EQ(
+                    ::bind(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address), sizeof address),
+                    0);
+            else
                 writeFile(file, original);
-            if (c.kind != Kind::dangling)
-                fs::permissions(file, c.mode);
-            if (isLink)
-                fs::create_symlink(target, path);
+            fs::permissions(file, c.mode);
+            if (c.kind == Kind::link)
+                fs::create_symlink(elsewhere, path);
             if (c.kind == Kind::lockedDirectory)
                 fs::permissions(directory, fs::perms(0500));
-            Strings reports;
-            KeyFileUserDefaults store(path.string(), [&](const std::string& text) { reports.push_back(text); });
+            reports.clear();
+            KeyFileUserDefaults store(path.string(), loop, options());
             store.object("delaySeconds"); // a read before must not outlive the write
             store.setDouble(1.0, "delaySeconds");
             store.setDouble(1.0, "delaySeconds");
             EXPECT_EQ(store.doubleValue("delaySeconds"), 1.0) << "this run keeps what it was told";
+            EXPECT_EQ(fs::status(file).permissions(), c.mode);
+            fs::permissions(file, fs::perms::owner_read, fs::perm_options::add);
             EXPECT_EQ(c.after.empty() ? "" : readFile(file), c.after);
-            // An unreadable file is replaced by a new private one.
-            EXPECT_EQ(fs::status(file).permissions(), c.mode == fs::perms::none ? fs::perms(0600) : c.mode);
-            EXPECT_EQ(std::distance(fs::directory_iterator(directory), {}), c.mode == fs::perms::none ? 2 : 1);
-            const Strings expectedReports = { "lullswitch: cannot save the setting in " + file.string() + " ("
-                + c.failure + "); it holds only until the agent quits" };
-            EXPECT_EQ(reports, c.failure.empty() ? Strings {} : expectedReports);
+            EXPECT_EQ(entries(), 1);
+            Strings expected;
+            if (c.mode == fs::perms::none)
+                expected.push_back("lullswitch: cannot read the settings in " + path.string()
+                    + " (Permission denied); the values in use stay");
+            if (!c.failure.empty())
+                expected.push_back("lullswitch: cannot save the setting in " + file.string() + " (" + c.failure
+                    + "); it holds only until the agent quits");
+            EXPECT_EQ(reports, expected);
             fs::permissions(directory, fs::perms::owner_all);
         }
         std::fflush(stdout);
@@ -255,75 +304,66 @@ TEST_F(KeyFileUserDefaultsTest, SavesKeepTheFilesSetUpOrSayWhyNot)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 }
 
-// Contents that are not a key file read as empty; the first write moves
-// them aside byte for byte, each under a name of its own.
-TEST_F(KeyFileUserDefaultsTest, UnparseableFilesReadAsEmptyAndAreMovedAside)
+// A click while another program is still writing the file in place (cut
+// mid-line or at a line end) shows at once and is written once the file has
+// settled, into what that program wrote. A file that never settles is
+// written after the last retry if it parses, and is never moved aside.
+TEST_F(KeyFileUserDefaultsTest, AWriteWaitsForAFileStillBeingWritten)
 {
-    const char withNul[] = "[Lullswitch]\nisEnabled=false\n\0junk\n";
-    const Strings cases = {
-        "isEnabled=false\n",
-        std::string(withNul, sizeof withNul - 1),
-        "[Lullswitch]\nisEnabled=false\n" + std::string(KeyFileUserDefaults::maximumFileSize, '#'),
+    const struct {
+        std::string first, rest;
+        int ticksToWrite; // -1: the writer never finishes
+    } cases[] = {
+        { "[Lullswitch]\nwri", "ter=1\n", 1 },
+        { "[Lullswitch]\n", "writer=1\n", 1 },
+        { "[Lullswitch]\nwriter=1\n", "", KeyFileUserDefaults::maximumRetries },
+        { "[Lullswitch]\nwri", "", -1 },
     };
-    for (const auto& contents : cases) {
-        writeFile(path, contents, true);
-        KeyFileUserDefaults store(path.string());
-        EXPECT_TRUE(store.object("isEnabled").isAbsent());
-        store.setBool(true, "isEnabled");
-        EXPECT_EQ(readFile(path), "[Lullswitch]\nisEnabled=true\n");
+    fs::create_directories(directory);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first + c.rest);
+        std::ofstream writer(path, std::ios::binary);
+        writer << c.first << std::flush;
+        now = FileIdentity::ofPath(path).modifiedSeconds() + 0.1;
+        KeyFileUserDefaults store(path.string(), loop, options());
+        store.setBool(false, "isEnabled");
+        EXPECT_TRUE(store.object("isEnabled") == StoredObject(false)) << "shown at once";
+        for (int tick = 1; tick < (c.ticksToWrite < 0 ? 20 : c.ticksToWrite); ++tick)
+            loop.fire();
+        EXPECT_EQ(readFile(path), c.first) << "not written while it is being written";
+        EXPECT_EQ(entries(), 1);
+        writer << c.rest << std::flush;
+        now += c.rest.empty() ? 0 : KeyFileSnapshot::settleSeconds;
+        loop.fire();
+        EXPECT_EQ(readFile(path), c.ticksToWrite < 0 ? c.first : c.first + c.rest + "isEnabled=false\n");
     }
-    Strings aside;
-    for (const auto& entry : fs::directory_iterator(directory))
-        if (entry.path() != path)
-            aside.push_back(readFile(entry.path()));
-    EXPECT_THAT(aside, ::testing::UnorderedElementsAreArray(cases));
 }
 
-// Another program rewrites the file every 2 ms while the user toggles 300
-// times: no write of this store puts back older contents of that program's
-// or drops a key because it caught the file empty.
-TEST_F(KeyFileUserDefaultsTest, WritesNeverUndoAConcurrentWriter)
+// Another program's file, put in place while a write was under way, is
+// neither undone nor replaced: the write starts again from it. An empty file
+// (a writer between truncating and writing) counts as the contents last known.
+TEST_F(KeyFileUserDefaultsTest, AWriteNeverUndoesAnotherWriter)
 {
-    for (const bool inPlace : { false, true }) {
-        SCOPED_TRACE(inPlace ? "truncating writer" : "replacing writer");
-        writeFile(path, "[Lullswitch]\nisEnabled=true\ndelaySeconds=3\nwriter=0\n");
-        // Shared with the writer: stop flag, stale contents seen, keys lost.
-        auto* shared = static_cast<std::atomic<int>*>(
-            ::mmap(nullptr, 3 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-        const pid_t writer = ::fork();
-        if (writer == 0) {
-            for (int version = 1; !shared[0]; ++version) {
-                GKeyFilePtr file(g_key_file_new());
-                if (g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) {
-                    if (g_key_file_get_integer(file.get(), "Lullswitch", "writer", nullptr) < version - 1)
-                        ++shared[1];
-                    if (!g_key_file_has_key(file.get(), "Lullswitch", "delaySeconds", nullptr))
-                        ++shared[2];
-                }
-                g_key_file_set_integer(file.get(), "Lullswitch", "writer", version);
-                g_key_file_set_integer(file.get(), "Lullswitch", "delaySeconds", 3);
-                GMallocPtr<char> data(g_key_file_to_data(file.get(), nullptr, nullptr));
-                writeFile(path, data.get(), !inPlace);
-                ::usleep(2000);
-            }
-            ::_exit(0);
-        }
-        KeyFileUserDefaults store(path.string());
-        for (int toggle = 0; toggle < 300; ++toggle) {
-            store.setBool(toggle % 2 == 0, "isEnabled");
-            settle();
-        }
-        shared[0] = 1;
-        ::waitpid(writer, nullptr, 0);
-        // A truncating writer still loses an edit it makes to the file in
-        // the microseconds that file is being swapped out (up to a dozen of
-        // 300 on a loaded machine; 184 before writes were checked). A
-        // replacing writer may read this store's file in the moment before
-        // it is swapped back out of the way of that writer's newer one (once
-        // in a few runs under load; 214 before).
-        EXPECT_LE(shared[1], inPlace ? 30 : 3) << "older contents put back";
-        EXPECT_EQ(shared[2], 0) << "a key dropped";
-        ::munmap(shared, 3 * sizeof(std::atomic<int>));
+    const KeyFileReplacer::Values values { { "isEnabled", "false" } };
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        { [&] { put(path, 4, true); }, "[Lullswitch]\ndelaySeconds=4.000000\n" },
+        { [&] { writeFile(path, ""); }, "[Lullswitch]\nx=1\n" },
+        { [&] { put(path, 5); }, "[Lullswitch]\ndelaySeconds=5.000000\n" },
+    };
+    for (const auto& [edit, before] : cases) {
+        if (&edit == &cases[2].first)
+            fs::remove(path);
+        else
+            put(path, 3);
+        int reads = 0;
+        const auto outcome = KeyFileReplacer(path.string(), "Lullswitch", values, "[Lullswitch]\nx=1\n", [&](auto&) {
+            if (reads++ == 0)
+                edit();
+            return false;
+        }).replace();
+        EXPECT_EQ(outcome.kind, KeyFileReplacer::Outcome::Kind::replaced);
+        EXPECT_EQ(readFile(path), before + "isEnabled=false\n");
+        EXPECT_EQ(entries(), 1);
     }
 }
 

@@ -1,6 +1,7 @@
 # Sourced by the end-to-end scripts: a private session for one run (its own
 # HOME, runtime folder and session bus), waits by polling, clean teardown by
-# process id, the agent's preferences and its menu as a tray host reads it.
+# process id, the agent's preferences, the tray's watcher, and fcitx5 with the
+# key-time addon and the checks of the agent's timing under it.
 set -euo pipefail
 
 # Desktops refuse or misbehave as root: as root, runs the calling script again
@@ -100,17 +101,6 @@ registered_items() {
         2>/dev/null
 }
 has_item() { registered_items | grep -q '/StatusNotifierItem'; }
-# The agent's menu as hosts read it, and a click on the entry LABEL.
-menu_layout() {
-    gdbus call --session --dest app.lullswitch.Lullswitch --object-path /MenuBar \
-        --method com.canonical.dbusmenu.GetLayout -- 0 -1 '[]'
-}
-menu_click() { # LABEL
-    local id
-    id=$(menu_layout | grep -oP "\(\K[0-9]+(?=, \{[^}]*'label': <'$1'>)") || fail "no menu entry $1"
-    gdbus call --session --dest app.lullswitch.Lullswitch --object-path /MenuBar \
-        --method com.canonical.dbusmenu.Event "$id" clicked '<int32 0>' 0 >/dev/null
-}
 
 # fcitx5 with keyboard-us then anthy (Shift alone switches nothing) and the
 # key-time addon at ADDON_LIBRARY, enabled when fcitx5 is started with it.

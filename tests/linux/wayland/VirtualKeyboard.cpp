@@ -5,7 +5,7 @@
 //   type WORD     presses and releases each letter of WORD (a-z)
 //   shift         presses and releases Left Shift alone
 //   return        presses and releases Return
-//   up, down      press and release an arrow key
+//   down          presses and releases the down arrow
 //   click X Y     clicks the left button there (KWin only)
 #include "fake-input-client.h"
 #include "virtual-keyboard-v1-client.h"
@@ -53,16 +53,16 @@ void stroke(wl_display* display, unsigned code, uint32_t modifiers = 0)
     for (const uint32_t state : { 1u, 0u }) {
         usleep(30'000);
         if (!keyboard) {
+            // KWin tracks the modifiers itself.
             org_kde_kwin_fake_input_keyboard_key(fakeInput, code, state);
-            wl_display_roundtrip(display);
-            continue;
+        } else {
+            timespec now {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            zwp_virtual_keyboard_v1_key(
+                keyboard, static_cast<uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000), code, state);
+            if (modifiers)
+                zwp_virtual_keyboard_v1_modifiers(keyboard, state ? modifiers : 0, 0, 0, 0);
         }
-        timespec now {};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        zwp_virtual_keyboard_v1_key(
-            keyboard, static_cast<uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000), code, state);
-        if (modifiers)
-            zwp_virtual_keyboard_v1_modifiers(keyboard, state ? modifiers : 0, 0, 0, 0);
         wl_display_roundtrip(display);
     }
 }
@@ -78,8 +78,8 @@ int run(wl_display* display)
         } else if (command == "shift") {
             // With the modifier state a real one gives.
             stroke(display, KEY_LEFTSHIFT, 1);
-        } else if (command == "return" || command == "up" || command == "down") {
-            stroke(display, command == "return" ? KEY_ENTER : command == "up" ? KEY_UP : KEY_DOWN);
+        } else if (command == "return" || command == "down") {
+            stroke(display, command == "return" ? KEY_ENTER : KEY_DOWN);
         } else if (command == "click" && std::cin >> x >> y && fakeInput) {
             org_kde_kwin_fake_input_pointer_motion_absolute(fakeInput, wl_fixed_from_int(x), wl_fixed_from_int(y));
             for (const uint32_t state : { 1u, 0u }) {

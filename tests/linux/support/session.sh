@@ -13,6 +13,7 @@ session_as_user() { # "$0" "$@"
     id -u "$user" >/dev/null 2>&1 ||
         useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user"
     dir=$(mktemp -d "${TMPDIR:-/tmp}/lullswitch-e2e.XXXXXX")
+    trap 'rm -rf "$dir"' EXIT
     cp "${BASH_SOURCE[0]}" "$dir/session.sh"
     for arg in "$@"; do
         if [ -f "$arg" ]; then
@@ -27,7 +28,6 @@ session_as_user() { # "$0" "$@"
         LULLSWITCH_E2E_DIR="$dir" LULLSWITCH_SESSION_LIB="$dir/session.sh" ${LULLSWITCH_SHOTS:+LULLSWITCH_SHOTS="$LULLSWITCH_SHOTS"} \
         bash "${args[@]}" || status=$?
     [ -z "${LULLSWITCH_SHOTS:-}" ] || cp "$dir"/*.png "$LULLSWITCH_SHOTS/" 2>/dev/null || true
-    rm -rf "$dir"
     exit "$status"
 }
 

@@ -13,7 +13,12 @@ constexpr int maxRegisterAttempts = 5;
 // A watcher may take its name a moment before it serves its object.
 constexpr unsigned registerRetryMilliseconds = 300;
 
-// No Activate method: hosts then open the menu on a plain click.
+// No Activate method, so a call to it fails with UnknownMethod: that answer is
+// what opens the menu at once on a plain click. Plasma 5.27 opens the menu
+// only when Activate fails, and GNOME's AppIndicator extension, once Activate
+// has succeeded, delays every click's menu by the double-click time. No text
+// label either: GNOME's extension would draw it beside the icon, which already
+// shows the title.
 constexpr const char* introspectionXml = R"xml(<node>
   <interface name="org.kde.StatusNotifierItem">
     <property name="Category" type="s" access="read"/>
@@ -32,11 +37,12 @@ constexpr const char* introspectionXml = R"xml(<node>
     <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
     <property name="ItemIsMenu" type="b" access="read"/>
     <property name="Menu" type="o" access="read"/>
-    <property name="XAyatanaLabel" type="s" access="read"/>
-    <property name="XAyatanaLabelGuide" type="s" access="read"/>
     <method name="SecondaryActivate">
       <arg type="i" name="x" direction="in"/>
       <arg type="i" name="y" direction="in"/>
+    </method>
+    <method name="ProvideXdgActivationToken">
+      <arg type="s" name="token" direction="in"/>
     </method>
     <method name="Scroll">
       <arg type="i" name="delta" direction="in"/>
@@ -49,10 +55,6 @@ constexpr const char* introspectionXml = R"xml(<node>
     <signal name="NewToolTip"/>
     <signal name="NewStatus">
       <arg type="s" name="status"/>
-    </signal>
-    <signal name="XAyatanaNewLabel">
-      <arg type="s" name="label"/>
-      <arg type="s" name="guide"/>
     </signal>
   </interface>
 </node>)xml";
@@ -130,7 +132,6 @@ void StatusNotifierItem::scheduleSignals()
         if (isTitleChanged_) {
             emit("NewTitle", nullptr);
             emit("NewIcon", nullptr);
-            emit("XAyatanaNewLabel", g_variant_new("(ss)", title_.c_str(), title_.c_str()));
         }
         if (isToolTipChanged_)
             emit("NewToolTip", nullptr);
@@ -150,7 +151,7 @@ GVariant* StatusNotifierItem::property(const std::string& name) const
         return g_variant_new_string("ApplicationStatus");
     if (name == "Id")
         return g_variant_new_string("lullswitch");
-    if (name == "Title" || name == "XAyatanaLabel" || name == "XAyatanaLabelGuide")
+    if (name == "Title")
         return g_variant_new_string(title_.c_str());
     if (name == "Status")
         return g_variant_new_string("Active");
@@ -182,7 +183,8 @@ GVariant* StatusNotifierItem::onGetProperty(
     return value;
 }
 
-// Secondary clicks and scrolling mean nothing to this item.
+// Secondary clicks, scrolling and activation tokens mean nothing to this item:
+// it opens no window of its own on a click.
 void StatusNotifierItem::onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
     GVariant*, GDBusMethodInvocation* invocation, gpointer)
 {

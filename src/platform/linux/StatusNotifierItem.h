@@ -22,7 +22,7 @@ public:
     StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
     ~StatusNotifierItem();
 
-    // Shown as title, label and icon.
+    // Shown as title and drawn as the icon.
     void setTitle(std::string_view title);
     void setToolTip(std::string_view toolTip);
 

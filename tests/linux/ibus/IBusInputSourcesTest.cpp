@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <memory>
@@ -221,6 +222,24 @@ TEST(IBusInputSourcesTest, FollowsThePanelAndReachesItWhenTheApplicationShowsNoP
     EXPECT_TRUE(driver.sources.createEnabledInputSourceList());
     EXPECT_EQ(driver.sources.select(list->front()), IBusInputSources::selected);
     EXPECT_LT(secondsSince(start), 0.05);
+}
+
+// fcitx5's IBus frontend owns org.freedesktop.IBus on the session bus and
+// writes an IBus address file that points there: libibus connects, but no
+// IBus runs.
+TEST(IBusInputSourcesTest, TakesABusWhereAClientOwnsTheIBusNameForNoDaemon)
+{
+    IBusDriver<anthy, latin> driver;
+    driver.makeUnavailable();
+    callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+        g_variant_new("(su)", "org.freedesktop.IBus", 0u));
+    const std::string file = "IBUS_ADDRESS=" + std::string(g_getenv("DBUS_SESSION_BUS_ADDRESS"))
+        + "\nIBUS_DAEMON_PID=" + std::to_string(getpid()) + "\n";
+    ASSERT_TRUE(g_file_set_contents(ibus_get_socket_path(), file.c_str(), -1, nullptr));
+    const GObjectPtr<IBusBus> bus(ibus_bus_new_async());
+    ASSERT_TRUE(iterateUntil([&] { return ibus_bus_is_connected(bus.get()); }, 5.0));
+    iterateFor(0.3);
+    EXPECT_FALSE(driver.sources.isIBusRunning());
 }
 
 } // namespace

@@ -132,9 +132,10 @@ IBusNews fromContext(std::string_view member, GVariant* body)
         return composition(body, "(vub)", false);
     if (member == "UpdatePreeditTextWithMode")
         return composition(body, "(vubu)", false);
-    if (member == "CommitText") {
-        IBusNews news = composition(body, "(v)", false);
-        news.composing = false;
+    // What was committed is not even looked at: that it came is enough.
+    if (member == "CommitText" && body && g_variant_is_of_type(body, G_VARIANT_TYPE("(v)"))) {
+        IBusNews news;
+        news.kind = IBusNews::Kind::composition;
         return news;
     }
     return {};

@@ -48,34 +48,24 @@ GPid startIBusDaemon()
 // headless).
 constexpr char anthy[] = "anthy", latin[] = "InputMode.Latin", mozc[] = "mozc-jp", direct[] = "InputMode.Direct";
 
-// Owns org.freedesktop.IBus.Panel, so that the daemon tells it what it does
-// not tell a context without the property capability, and keeps the last
-// InputMode it was told by UpdateProperty: what GNOME's indicator follows.
-// One at a time: it records in GDBus's worker thread, into these.
+// The last InputMode the panel was told by UpdateProperty, what GNOME's
+// indicator follows; recorded in GDBus's worker thread.
 std::mutex panelMutex;
 std::string panelMode;
 
-class StubPanel {
-public:
-    StubPanel() : bus_(connectTo(ibus_get_address()))
-    {
-        {
-            const std::lock_guard lock(panelMutex);
-            panelMode.clear();
-        }
-        g_dbus_connection_add_filter(bus_.get(), record, nullptr, nullptr);
-        callOn(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-            g_variant_new("(su)", "org.freedesktop.IBus.Panel", 0u));
-    }
-    static std::string mode()
-    {
-        const std::lock_guard lock(panelMutex);
-        return panelMode;
-    }
+std::string panelModeNow()
+{
+    const std::lock_guard lock(panelMutex);
+    return panelMode;
+}
 
-private:
-    static GDBusMessage* record(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer)
-    {
+// Owns org.freedesktop.IBus.Panel, so that the daemon tells it what it does
+// not tell a context without the property capability.
+GObjectPtr<GDBusConnection> startStubPanel()
+{
+    panelMode.clear();
+    auto bus = connectTo(ibus_get_address());
+    const auto record = +[](GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer) {
         const auto news = IBusNews::read(message);
         if (incoming && news.kind == IBusNews::Kind::inputMode
             && g_strcmp0(g_dbus_message_get_member(message), "UpdateProperty") == 0) {
@@ -83,10 +73,12 @@ private:
             panelMode = news.value;
         }
         return message;
-    }
-
-    GObjectPtr<GDBusConnection> bus_;
-};
+    };
+    g_dbus_connection_add_filter(bus.get(), record, nullptr, nullptr);
+    callOn(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+        g_variant_new("(su)", "org.freedesktop.IBus.Panel", 0u));
+    return bus;
+}
 
 // ibus-daemon as the platform's input sources (every other service is a
 // fake), with an application's focused input context on a connection of its
@@ -97,7 +89,7 @@ public:
     {
         if (!iterateUntil([&] { return sources.isIBusRunning(); }, 10.0))
             return;
-        panel.emplace();
+        panel_ = startStubPanel();
         bus_ = connectTo(ibus_get_address());
         const auto path = callIBus("CreateInputContext", g_variant_new("(s)", "test-application"));
         if (!path)
@@ -133,7 +125,7 @@ public:
     std::optional<std::string> currentAsThePlatformSaysIt()
     {
         iterateFor(0.3);
-        const std::string mode = panel->mode();
+        const std::string mode = panelModeNow();
         return mode.empty() ? std::nullopt : std::optional(std::string(engine) + ":" + mode);
     }
     // The application types a key (pressed and released).
@@ -158,7 +150,6 @@ public:
     GPid daemon = startIBusDaemon();
     fakes::FakePlatform fakes;
     IBusInputSources sources;
-    std::optional<StubPanel> panel;
 
 private:
     linux_backend::GVariantPtr callIBus(const char* method, GVariant* parameters)
@@ -170,6 +161,7 @@ private:
     platform::Platform platform_ { fakes.userDefaults, fakes.keyboardEventClock, fakes.mainLoop, sources,
         fakes.statusBar, fakes.application };
     platform::ScopedPlatform installed_ { platform_ };
+    GObjectPtr<GDBusConnection> panel_;
     GObjectPtr<GDBusConnection> bus_;
     GObjectPtr<IBusInputContext> context_;
 };

@@ -77,7 +77,6 @@ TEST(IBusNewsTest, ReadsOnlyTheDaemonsWellFormedNewsAndSurvivesAnyOtherMessage)
         { toContext, "CommitText", "(" + text("か") + ",)", "composing no" },
         { toAll, "GlobalEngineChanged", "('anthy',)", "engine anthy" },
         { clientCall, "ProcessKeyEvent", "(uint32 97, uint32 30, uint32 0)", "key (copy)" },
-        { clientCall, "ProcessKeyEvent", "", "key (copy)" },
         // Forged: the daemon's news from a client.
         { client, "RegisterProperties", list(latin), "" },
         { client, "UpdatePreeditText", kana, "" },

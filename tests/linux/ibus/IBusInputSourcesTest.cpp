@@ -171,12 +171,15 @@ INSTANTIATE_TYPED_TEST_SUITE_P(IBus, InputSourceServicesContract, Drivers);
 
 // As on GNOME: the application's context shows no properties (gnome-shell's
 // has none), so the engine's news, of the application's choice and of the
-// agent's switch, goes to the panel only; the agent follows it there. Kana
-// being composed hold the switch; a hung daemon never holds the main loop.
+// agent's switch, goes to the panel only; the agent follows it there (one
+// started later reads the engine). Kana being composed hold the switch; a hung
+// daemon never holds the main loop.
 TEST(IBusInputSourcesTest, FollowsThePanelWhenTheApplicationShowsNoPropertiesAndWaitsForKana)
 {
     IBusDriver<anthy, latin> driver(IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_FOCUS);
     driver.arrangeLayoutThenIme();
+    IBusInputSources later;
+    EXPECT_TRUE(iterateUntil([&] { return later.identifier(later.copyCurrentKeyboardInputSource()) == anthy; }, 5.0));
     const auto list = driver.sources.createEnabledInputSourceList();
     ASSERT_TRUE(list && list->size() == 2u);
     driver.type(IBUS_KEY_k);

@@ -1,66 +1,65 @@
 #pragma once
 
 #include "platform/linux/GLibHandles.h"
+#include "platform/linux/GLibRegistrations.h"
+#include "platform/linux/IBusNews.h"
 
 #include <ibus.h>
 
 #include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace lullswitch::linux_backend {
 
 // A connection to the IBus daemon's own bus, found and kept up by libibus: it
 // connects in the background, never starts the daemon, and connects again
-// when a restarted daemon rewrites its address file. On each connection a
-// watcher sees every incoming message first, in GDBus's worker thread, and
-// match rules of its choice are added. libibus has one connection per process,
-// so every watcher sees what the others' rules bring: each drops only the
-// messages it asked for.
+// when a restarted daemon rewrites its address file. A bus whose
+// org.freedesktop.IBus is an ordinary client (fcitx5's IBus emulation on the
+// session bus) is not IBus's and counts as no daemon.
+//
+// The news of the kinds asked for is read in GDBus's worker thread, where
+// every message arrives, and handed to `onNews` on the main context the
+// connection was made on; everything else runs there too. libibus has one
+// connection per process, so each IBusConnection sees what the others' match
+// rules bring and takes only the kinds it asked for.
 class IBusConnection {
 public:
-    static constexpr int callTimeoutMs = 500;
-    // After a call has timed out (the daemon hangs), calls fail at once for
-    // this long, so that one operation costs the main loop one timeout at most.
-    static constexpr gint64 hungBackoffUs = G_USEC_PER_SEC;
+    using NewsHandler = std::function<void(const IBusNews& news, gint64 receivedAtUs)>;
 
-    class Watcher {
-    public:
-        virtual ~Watcher() = default;
-        // Runs in GDBus's worker thread; true drops the message.
-        virtual bool consume(GDBusMessage* message) = 0;
-        // A new connection: what was seen on the old one no longer holds.
-        virtual void restart() = 0;
-    };
-
-    // `onChange` runs on the main context whenever the daemon comes or goes.
-    IBusConnection(
-        std::shared_ptr<Watcher> watcher, std::vector<std::string> matchRules, std::function<void()> onChange = {});
+    // `onChange` runs whenever the daemon comes or goes.
+    IBusConnection(std::vector<IBusNews::Kind> kinds, NewsHandler onNews, std::function<void()> onChange = {});
     ~IBusConnection();
     IBusConnection(const IBusConnection&) = delete;
     IBusConnection& operator=(const IBusConnection&) = delete;
 
-    bool isConnected() const;
-    // A call to the daemon (org.freedesktop.IBus) on its bus; nothing when it
-    // is not connected, fails or times out.
-    GVariantPtr call(
-        const char* path, const char* interface, const char* method, GVariant* parameters, const char* replyType);
+    bool isConnected() const { return isDaemon_; }
+    // A call to the daemon, sent without waiting; nothing while no daemon is
+    // connected. Its reply (null when it failed) goes to `onReply`, unless
+    // the connection went first.
+    void call(const char* path, const char* interface, const char* method, GVariant* parameters,
+        std::function<void(GVariant* reply)> onReply = {});
 
 private:
+    class Receiver;
+    using FilterRegistration = ConnectionRegistration<g_dbus_connection_remove_filter>;
+
     static void onConnected(IBusBus*, gpointer self);
     static void onDisconnected(IBusBus*, gpointer self);
-    static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer watcher);
-    void attach();
-    void detach();
+    static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer receiver);
+    void callOn(GDBusConnection* connection, const char* path, const char* interface, const char* method,
+        GVariant* parameters, std::function<void(GVariant* reply)> onReply);
+    void listen();
+    void forget();
+    void changed();
 
-    std::shared_ptr<Watcher> watcher_;
-    std::vector<std::string> matchRules_;
+    std::shared_ptr<Receiver> receiver_;
     std::function<void()> onChange_;
     GObjectPtr<IBusBus> bus_;
-    GObjectPtr<GDBusConnection> filtered_;
-    guint filterId_ = 0;
-    gint64 hungUntil_ = 0;
+    GObjectPtr<GDBusConnection> connection_;
+    FilterRegistration filter_;
+    PendingCalls pending_;
+    bool isDaemon_ = false;
 };
 
 } // namespace lullswitch::linux_backend

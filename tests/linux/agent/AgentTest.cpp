@@ -1,7 +1,7 @@
 // The lullswitch executable as a process, in the virtual session: start-up,
 // a second instance, 終了 and hand edits. Signals are shown in-process by
 // LinuxApplicationTest, a panel's restart by TrayItemTest, the switch itself
-// and fcitx5 restarts end to end by sway-e2e and agent-under-ibus.
+// and fcitx5 restarts end to end by sway-e2e.
 #include "AgentProcess.h"
 #include "SessionSupport.h"
 #include "TestTrayHost.h"

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <glib/gstdio.h>
+
+#include <cstdlib>
+
 namespace lullswitch::linux_backend {
 namespace {
 
@@ -29,6 +33,24 @@ TEST(InputMethodFrameworkTest, UsesTheOneThatRunsAndWhenBothDoTheOneTheSessionNa
     for (const auto& c : cases)
         EXPECT_EQ(InputMethodFramework::choose(c.fcitx5, c.ibus, c.gtk, c.qt, c.xmodifiers), c.expected)
             << "case " << (&c - cases);
+}
+
+// libibus makes the folder of its address file: with a relative
+// configuration folder it would land in the working directory. In a process
+// of its own, where nothing has read the folder yet.
+TEST(InputMethodFrameworkTest, LeavesTheWorkingDirectoryAloneWhenTheConfigurationFolderIsRelative)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto run = [] {
+        const GMallocPtr<gchar> folder(g_dir_make_tmp(nullptr, nullptr));
+        g_setenv("XDG_CONFIG_HOME", "relative", TRUE);
+        const bool moved = g_chdir(folder.get()) == 0;
+        {
+            InputMethodFramework framework(nullptr);
+        }
+        std::exit(moved && g_rmdir(folder.get()) == 0 ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -42,7 +42,6 @@ public:
 
 private:
     class Receiver;
-    using FilterRegistration = ConnectionRegistration<g_dbus_connection_remove_filter>;
 
     static void onConnected(IBusBus*, gpointer self);
     static void onDisconnected(IBusBus*, gpointer self);

@@ -51,6 +51,18 @@ private:
 
 enum class InputSourceFlag { isSelectCapable, isASCIICapable };
 
+// What select returns: 0 when the source is now active, otherwise why not.
+// (macOS hands back its call's own status, 0 on success too.)
+struct SelectStatus {
+    static constexpr std::int32_t selected = 0;
+    // The framework behind the source does not run.
+    static constexpr std::int32_t notRunning = 1;
+    static constexpr std::int32_t callFailed = 2;
+    static constexpr std::int32_t notTakenEffect = 3;
+    // Kana being composed would be thrown away.
+    static constexpr std::int32_t composing = 4;
+};
+
 // The platform's text input sources. Every result is read afresh; nothing is
 // cached by the caller.
 class InputSourceServices {
@@ -66,7 +78,7 @@ public:
     // property at all.
     virtual std::optional<std::string> identifier(const InputSourceRef& source) = 0;
     virtual std::optional<bool> flag(const InputSourceRef& source, InputSourceFlag flag) = 0;
-    // 0 when the source is now active.
+    // A SelectStatus.
     virtual std::int32_t select(const InputSourceRef& source) = 0;
 
     // Which identifier set names this platform's sources.

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "input_source/InputSourceIdentifiers.h"
 #include "platform/InputSourceServices.h"
 
+#include <type_traits>
 #include <utility>
 
 namespace lullswitch::linux_backend {
@@ -10,6 +12,18 @@ namespace lullswitch::linux_backend {
 // source (an input method's name, say), valid after the framework behind it
 // has dropped that source.
 template <typename Payload> class CountedInputSources : public platform::InputSourceServices {
+public:
+    // A source named by its payload has that name for identifier.
+    std::optional<std::string> identifier(const platform::InputSourceRef& source) override
+    {
+        if constexpr (std::is_same_v<Payload, std::string>) {
+            if (source)
+                return payloadOf(source);
+        }
+        return std::nullopt;
+    }
+    const InputSourceIdentifiers& identifiers() const final { return linuxInputSourceIdentifiers(); }
+
 protected:
     platform::InputSourceRef makeSource(Payload payload)
     {

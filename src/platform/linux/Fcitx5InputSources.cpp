@@ -110,13 +110,6 @@ std::optional<std::vector<platform::InputSourceRef>> Fcitx5InputSources::createE
     return sources;
 }
 
-std::optional<std::string> Fcitx5InputSources::identifier(const platform::InputSourceRef& source)
-{
-    if (!source)
-        return std::nullopt;
-    return payloadOf(source);
-}
-
 std::optional<bool> Fcitx5InputSources::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
 {
     if (!source)
@@ -133,18 +126,13 @@ std::optional<bool> Fcitx5InputSources::flag(const platform::InputSourceRef& sou
 std::int32_t Fcitx5InputSources::select(const platform::InputSourceRef& source)
 {
     if (!source)
-        return callFailed;
+        return platform::SelectStatus::callFailed;
     const std::string& name = payloadOf(source);
     if (!bus_ || owner_ == Owner::absent)
-        return notRunning;
+        return platform::SelectStatus::notRunning;
     if (!call("SetCurrentIM", g_variant_new("(s)", name.c_str()), "()"))
-        return callFailed;
-    return currentInputMethod() == name ? selected : notTakenEffect;
-}
-
-const InputSourceIdentifiers& Fcitx5InputSources::identifiers() const
-{
-    return linuxInputSourceIdentifiers();
+        return platform::SelectStatus::callFailed;
+    return currentInputMethod() == name ? platform::SelectStatus::selected : platform::SelectStatus::notTakenEffect;
 }
 
 } // namespace lullswitch::linux_backend

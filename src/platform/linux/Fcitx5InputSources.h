@@ -25,12 +25,6 @@ public:
     // long, so that one operation costs the main loop one timeout at most.
     static constexpr gint64 hungBackoffUs = G_USEC_PER_SEC;
 
-    // Statuses of select.
-    static constexpr std::int32_t selected = 0;
-    static constexpr std::int32_t notRunning = 1;
-    static constexpr std::int32_t callFailed = 2;
-    static constexpr std::int32_t notTakenEffect = 3;
-
     // `sessionBus` may be null: then there is never a source.
     explicit Fcitx5InputSources(GDBusConnection* sessionBus);
     ~Fcitx5InputSources() override;
@@ -39,13 +33,11 @@ public:
 
     platform::InputSourceRef copyCurrentKeyboardInputSource() override;
     std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override;
-    std::optional<std::string> identifier(const platform::InputSourceRef& source) override;
     // Every source is select-capable; a source is ASCII-capable when it is a
     // keyboard layout that types Latin letters.
     std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
     // SetCurrentIM, then 0 only when fcitx5 reads back that input method.
     std::int32_t select(const platform::InputSourceRef& source) override;
-    const InputSourceIdentifiers& identifiers() const override;
 
     // False once the name watch has seen fcitx5 leave the bus, until it is
     // back.

@@ -120,13 +120,6 @@ std::optional<std::vector<platform::InputSourceRef>> IBusInputSources::createEna
     return sources;
 }
 
-std::optional<std::string> IBusInputSources::identifier(const platform::InputSourceRef& source)
-{
-    if (!source)
-        return std::nullopt;
-    return payloadOf(source);
-}
-
 std::optional<bool> IBusInputSources::flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag)
 {
     if (!source)
@@ -149,24 +142,24 @@ std::optional<bool> IBusInputSources::flag(const platform::InputSourceRef& sourc
 std::int32_t IBusInputSources::select(const platform::InputSourceRef& source)
 {
     if (!source)
-        return callFailed;
+        return platform::SelectStatus::callFailed;
     if (!connection_.isConnected())
-        return notRunning;
+        return platform::SelectStatus::notRunning;
     if (composing_)
-        return composing;
+        return platform::SelectStatus::composing;
     const std::string& id = payloadOf(source);
     const auto separator = id.find(modeSeparator);
     const std::string engine = id.substr(0, separator);
     if (separator == std::string::npos) {
         if (engine_ != engine)
             connection_.call(ibusPath, ibusInterface, "SetGlobalEngine", g_variant_new("(s)", engine.c_str()));
-        return selected;
+        return platform::SelectStatus::selected;
     }
     // A mode of another engine is no mode of this one.
     if (engine_ != engine)
-        return notTakenEffect;
+        return platform::SelectStatus::notTakenEffect;
     if (contextPath_.empty())
-        return callFailed;
+        return platform::SelectStatus::callFailed;
     // Only the connection that made an input context may use it, and the
     // engine listens to the focused one. The calls go in order; the
     // applications' contexts keep the new mode.
@@ -175,12 +168,7 @@ std::int32_t IBusInputSources::select(const platform::InputSourceRef& source)
     connection_.call(path, contextInterface, "PropertyActivate",
         g_variant_new("(su)", id.substr(separator + 1).c_str(), propertyStateChecked));
     connection_.call(path, contextInterface, "FocusOut", nullptr);
-    return selected;
-}
-
-const InputSourceIdentifiers& IBusInputSources::identifiers() const
-{
-    return linuxInputSourceIdentifiers();
+    return platform::SelectStatus::selected;
 }
 
 } // namespace lullswitch::linux_backend

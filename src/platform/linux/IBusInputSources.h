@@ -28,13 +28,6 @@ namespace lullswitch::linux_backend {
 // next idle period.
 class IBusInputSources final : public CountedInputSources<std::string> {
 public:
-    // Statuses of select.
-    static constexpr std::int32_t selected = 0;
-    static constexpr std::int32_t notRunning = 1;
-    static constexpr std::int32_t callFailed = 2;
-    static constexpr std::int32_t notTakenEffect = 3;
-    static constexpr std::int32_t composing = 4;
-
     // `onChange` runs whenever the daemon comes or goes.
     explicit IBusInputSources(std::function<void()> onChange = {});
     IBusInputSources(const IBusInputSources&) = delete;
@@ -42,12 +35,10 @@ public:
 
     platform::InputSourceRef copyCurrentKeyboardInputSource() override;
     std::optional<std::vector<platform::InputSourceRef>> createEnabledInputSourceList() override;
-    std::optional<std::string> identifier(const platform::InputSourceRef& source) override;
     // Every source is select-capable; ASCII-capable are the Latin and Direct
     // modes and the xkb engines of layouts that type Latin letters.
     std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
     std::int32_t select(const platform::InputSourceRef& source) override;
-    const InputSourceIdentifiers& identifiers() const override;
 
     bool isIBusRunning() const { return connection_.isConnected(); }
 

@@ -125,14 +125,9 @@ std::optional<bool> InputMethodFramework::flag(const platform::InputSourceRef& s
 std::int32_t InputMethodFramework::select(const platform::InputSourceRef& source)
 {
     if (!source || payloadOf(source).backend != backend())
-        return IBusInputSources::notRunning;
+        return platform::SelectStatus::notRunning;
     const auto& wrapped = payloadOf(source);
     return wrapped.backend->select(wrapped.inner);
-}
-
-const InputSourceIdentifiers& InputMethodFramework::identifiers() const
-{
-    return linuxInputSourceIdentifiers();
 }
 
 } // namespace lullswitch::linux_backend

@@ -41,7 +41,6 @@ public:
     std::optional<std::string> identifier(const platform::InputSourceRef& source) override;
     std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
     std::int32_t select(const platform::InputSourceRef& source) override;
-    const InputSourceIdentifiers& identifiers() const override;
 
     Kind current() const { return kind_; }
 

@@ -185,17 +185,17 @@ TEST(IBusInputSourcesTest, FollowsThePanelWhenTheApplicationShowsNoPropertiesAnd
     driver.type(IBUS_KEY_k);
     driver.type(IBUS_KEY_a);
     iterateFor(0.3);
-    EXPECT_EQ(driver.sources.select(list->front()), IBusInputSources::composing);
+    EXPECT_EQ(driver.sources.select(list->front()), platform::SelectStatus::composing);
     driver.type(IBUS_KEY_Return);
     iterateFor(0.3);
-    EXPECT_EQ(driver.sources.select(list->front()), IBusInputSources::selected);
+    EXPECT_EQ(driver.sources.select(list->front()), platform::SelectStatus::selected);
     EXPECT_TRUE(iterateUntil([&] { return driver.current() == driver.layoutId(); }, 5.0));
 
     ::kill(driver.daemon, SIGSTOP);
     const gint64 start = g_get_monotonic_time();
     EXPECT_TRUE(driver.sources.copyCurrentKeyboardInputSource());
     EXPECT_TRUE(driver.sources.createEnabledInputSourceList());
-    EXPECT_EQ(driver.sources.select(list->front()), IBusInputSources::selected);
+    EXPECT_EQ(driver.sources.select(list->front()), platform::SelectStatus::selected);
     EXPECT_LT(secondsSince(start), 0.05);
 }
 

@@ -58,10 +58,9 @@ double SettingsStore::delaySeconds() const
 
 void SettingsStore::setDelaySeconds(double seconds)
 {
-    double bounded = seconds <= minimumDelaySeconds ? minimumDelaySeconds : seconds;
-    if (bounded > maximumDelaySeconds)
-        bounded = maximumDelaySeconds;
-    defaults_.setDouble(bounded, delaySecondsKey);
+    // In this order, so that NaN passes through both as the plain
+    // comparisons would let it.
+    defaults_.setDouble(std::min(std::max(seconds, minimumDelaySeconds), maximumDelaySeconds), delaySecondsKey);
 }
 
 } // namespace lullswitch

@@ -16,6 +16,19 @@ std::string findProgram(const char* name)
     return path ? path.get() : "";
 }
 
+// The one Notify call: `actions` and `hints` may be null; `onReply` gets the
+// notification's id, or nothing when the call failed.
+void sendNotification(GDBusConnection* bus, const char* icon, const std::string& summary, const std::string& body,
+    GVariant* actions, GVariant* hints, gint32 timeoutMs, GCancellable* cancellable,
+    GAsyncReadyCallback onReply = nullptr, gpointer self = nullptr)
+{
+    g_dbus_connection_call(bus, notificationsName, notificationsPath, notificationsName, "Notify",
+        g_variant_new("(susss@as@a{sv}i)", "Lullswitch", 0u, icon, summary.c_str(), body.c_str(),
+            actions ? actions : g_variant_new_strv(nullptr, 0),
+            hints ? hints : g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0), timeoutMs),
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, cancellable, onReply, self);
+}
+
 } // namespace
 
 DesktopAlert::DesktopAlert(std::shared_ptr<ModalSession> session, GDBusConnection* sessionBus)
@@ -58,14 +71,14 @@ long DesktopAlert::runModal()
 {
     if (session_->isAlertShowing || session_->isTerminating)
         return abortReturn;
-    isDismissed_ = false;
+    isDismissed_ = hasFailed_ = false;
     const auto command = dialogCommand();
     const bool isShown = command ? startDialog(*command) : startNotification();
     if (!isShown)
         return abortReturn;
 
     session_->isAlertShowing = true;
-    while (!isDismissed_ && !session_->isTerminating)
+    while (!isDismissed_ && !hasFailed_ && !session_->isTerminating)
         g_main_context_iteration(nullptr, TRUE);
     session_->isAlertShowing = false;
     const bool wasDismissed = isDismissed_;
@@ -100,10 +113,7 @@ bool DesktopAlert::startDialog(const std::vector<std::string>& argv)
 // its button is pressed.
 void DesktopAlert::notify(GDBusConnection* sessionBus, const std::string& summary, const std::string& body)
 {
-    g_dbus_connection_call(sessionBus, notificationsName, notificationsPath, notificationsName, "Notify",
-        g_variant_new(
-            "(susssasa{sv}i)", "Lullswitch", 0u, "dialog-warning", summary.c_str(), body.c_str(), nullptr, nullptr, -1),
-        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
+    sendNotification(sessionBus, "dialog-warning", summary, body, nullptr, nullptr, -1, nullptr);
 }
 
 bool DesktopAlert::startNotification()
@@ -120,18 +130,26 @@ bool DesktopAlert::startNotification()
     GVariantBuilder hints;
     g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&hints, "{sv}", "resident", g_variant_new_boolean(TRUE));
-    GErrorPtr error;
-    GVariantPtr reply(
-        g_dbus_connection_call_sync(sessionBus_, notificationsName, notificationsPath, notificationsName, "Notify",
-            g_variant_new("(susssasa{sv}i)", "Lullswitch", 0u, "dialog-information", messageText_.c_str(),
-                informativeText_.c_str(), &actions, &hints, 0),
-            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, nullptr, ErrorOut(error)));
-    if (!reply) {
-        notificationSignals_.reset();
-        return false;
-    }
-    g_variant_get(reply.get(), "(u)", &notificationId_);
+    // Answered while the alert's wait iterates the main context, as
+    // everything else is: a slow notification server holds up nothing.
+    sendNotification(sessionBus_, "dialog-information", messageText_, informativeText_, g_variant_builder_end(&actions),
+        g_variant_builder_end(&hints), 0, calls_.get(), onNotified, this);
     return true;
+}
+
+void DesktopAlert::onNotified(GObject* bus, GAsyncResult* result, gpointer self)
+{
+    GErrorPtr error;
+    const GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, ErrorOut(error)));
+    if (wasCancelled(error.get()))
+        return;
+    auto* alert = static_cast<DesktopAlert*>(self);
+    if (!reply) {
+        // No notification server: nothing shows, so nothing is waited for.
+        alert->hasFailed_ = true;
+        return;
+    }
+    g_variant_get(reply.get(), "(u)", &alert->notificationId_);
 }
 
 void DesktopAlert::onNotificationSignal(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal,
@@ -164,6 +182,7 @@ void DesktopAlert::stopShowing()
     }
     notificationId_ = 0;
     notificationSignals_.reset();
+    calls_.cancelAll();
 }
 
 } // namespace lullswitch::linux_backend

@@ -49,6 +49,7 @@ public:
 private:
     bool startDialog(const std::vector<std::string>& argv);
     bool startNotification();
+    static void onNotified(GObject* bus, GAsyncResult* result, gpointer self);
     static void onNotificationSignal(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* signal, GVariant* parameters, gpointer self);
     void stopShowing();
@@ -61,10 +62,12 @@ private:
     std::vector<std::string> buttons_;
 
     bool isDismissed_ = false;
+    bool hasFailed_ = false;
     GPid child_ = 0;
     GSourcePtr childWatch_;
     std::uint32_t notificationId_ = 0;
     SignalSubscription notificationSignals_;
+    PendingCalls calls_;
 };
 
 } // namespace lullswitch::linux_backend

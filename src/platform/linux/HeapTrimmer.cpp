@@ -21,9 +21,9 @@ GDBusMessage* HeapTrimmer::onMessage(GDBusConnection*, GDBusMessage* message, gb
     const auto& shared = *static_cast<std::shared_ptr<State>*>(state);
     if (!incoming || shared->isPending.exchange(true))
         return message;
-    GSourcePtr trim(g_timeout_source_new(quietMs));
-    g_source_set_callback(
-        trim.get(),
+    // Attached to the main context, which GLib allows from any thread.
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT_IDLE, quietMs,
         [](gpointer pending) {
             // Cleared first: a message arriving meanwhile schedules the next.
             (*static_cast<std::shared_ptr<State>*>(pending))->isPending = false;
@@ -32,7 +32,6 @@ GDBusMessage* HeapTrimmer::onMessage(GDBusConnection*, GDBusMessage* message, gb
         },
         new std::shared_ptr<State>(shared),
         [](gpointer pending) { delete static_cast<std::shared_ptr<State>*>(pending); });
-    g_source_attach(trim.get(), nullptr);
     return message;
 }
 

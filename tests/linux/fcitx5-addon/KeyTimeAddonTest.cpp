@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
+#include <set>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -83,8 +86,13 @@ private:
     std::string context_;
 };
 
+std::uint64_t nowUs()
+{
+    return g_get_monotonic_time();
+}
+
 // The two times the addon tells, by method or signal: the last key, and when
-// it was said.
+// it was said; and when this process got them.
 struct Reading {
     explicit Reading(GVariant* times)
     {
@@ -92,6 +100,7 @@ struct Reading {
             g_variant_get(times, "(tt)", &lastKeyUs, &saidAtUs);
     }
     std::uint64_t lastKeyUs = 0, saidAtUs = 0;
+    std::uint64_t gotAtUs = nowUs();
 };
 
 class KeyTimeAddonTest : public testing::Test {
@@ -112,44 +121,83 @@ protected:
     std::vector<Reading> heard_;
 };
 
-// The reading follows the keys. Told at a burst's first key, once a second while it lasts, and once more
-// just after its last key. Rows: key events, microseconds between them.
-TEST_F(KeyTimeAddonTest, AnnouncesABurstAtItsStartOnceASecondAndRightAfterIt)
+// A sentence typed at human gaps, while this connection listens and asks about
+// 1000 times a second. Either learns only what an idle monitor would: each
+// stretch of typing's first and last key to a twentieth of a second, and in
+// between which quarter seconds held keys. Nothing is told before the time it
+// names or earlier than the key, and an answer tells nothing the signal has not.
+TEST_F(KeyTimeAddonTest, ListenersAndPollersLearnNoMoreThanAnIdleMonitor)
 {
-    for (const auto& [keyEvents, spacingUs] : { std::pair { 1, 0 }, { 30, 10'000 }, { 65, 20'000 } }) {
-        SCOPED_TRACE(keyEvents);
-        heard_.clear();
-        iterateFor(0.2);
-        gint64 lastSent = 0;
-        const gint64 firstSent = g_get_monotonic_time();
-        std::size_t pauses = 0; // gaps long enough to end a burst
-        for (int i = 0; i < keyEvents; ++i) {
-            iterateFor(spacingUs / 1e6);
-            pauses += i > 0 && g_get_monotonic_time() - lastSent > 40'000;
-            lastSent = g_get_monotonic_time();
-            fcitx_.keys(1, i);
-        }
-        iterateFor(0.3);
-        const std::uint64_t after
-            = Reading(callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, keyTimeInterface, "LastKeyTime").get())
-                  .lastKeyUs;
-        EXPECT_GE(after, static_cast<std::uint64_t>(lastSent));
-        // Counted against the burst's real length: a loaded machine stretches
-        // it, and then it is announced once more a second.
-        const auto seconds = static_cast<std::size_t>((lastSent - firstSent) / 1'000'000);
-        if (keyEvents == 1)
-            ASSERT_EQ(heard_.size(), 1u);
-        else if (pauses == 0)
-            ASSERT_EQ(heard_.size(), 2 + seconds) << "leading, one a second, trailing";
-        else
-            ASSERT_LE(heard_.size(), 2 * (pauses + 1) + seconds) << pauses << " pauses";
-        EXPECT_EQ(heard_.back().lastKeyUs, after);
-        EXPECT_LE(heard_.back().saidAtUs - heard_.back().lastKeyUs, 50'000u);
+    constexpr std::uint64_t gridUs = 50'000, typingUs = 250'000; // the addon's
+    // Presses and releases by turns; the 320 ms pause ends a stretch.
+    const int gapsMs[] = { 85, 140, 70, 45, 110, 160, 95, 60, 75, 130, 50, 320 };
+    constexpr int keyEvents = 60;
+    std::vector<Reading> polled;
+    const auto poll = [&] {
+        const std::uint64_t asked = nowUs();
+        polled.emplace_back(
+            callOn(sessionBus(), "org.fcitx.Fcitx5", keyTimePath, keyTimeInterface, "LastKeyTime").get());
+        EXPECT_LE(polled.back().saidAtUs, polled.back().gotAtUs);
+        EXPECT_GE(polled.back().saidAtUs + gridUs, asked);
+        while (g_main_context_iteration(nullptr, FALSE)) { }
+        g_usleep(1000);
+    };
+    iterateFor(0.4);
+    heard_.clear();
+    poll();
+    std::set<std::uint64_t> toldKeys { polled.back().lastKeyUs };
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> sent; // each key event: call made, reply come
+    std::set<std::uint64_t> typingWindows;
+    std::size_t stretches = 1;
+    for (int i = 0; i < keyEvents; ++i) {
+        for (const std::uint64_t next = nowUs() + gapsMs[i % std::size(gapsMs)] * 1000; nowUs() < next;)
+            poll();
+        sent.emplace_back(nowUs(), 0);
+        fcitx_.keys(1, i);
+        sent.back().second = nowUs();
+        for (const std::uint64_t time : { sent.back().first, sent.back().second })
+            typingWindows.insert(time / typingUs);
+        stretches += i > 0 && sent[i].second - sent[i - 1].first >= typingUs;
     }
+    for (const std::uint64_t end = nowUs() + 400'000; nowUs() < end;)
+        poll();
+    std::uint64_t grain = 0; // what every time told is a multiple of
+    std::size_t fineTimes = 0;
+    for (const Reading& reading : heard_) {
+        toldKeys.insert(reading.lastKeyUs);
+        fineTimes += reading.lastKeyUs % typingUs != 0;
+        grain = std::gcd(grain, std::gcd(reading.lastKeyUs, reading.saidAtUs));
+    }
+    std::set<std::uint64_t> polledKeys;
+    for (const Reading& reading : polled) {
+        polledKeys.insert(reading.lastKeyUs);
+        grain = std::gcd(grain, std::gcd(reading.lastKeyUs, reading.saidAtUs));
+    }
+    RecordProperty("key_events", keyEvents);
+    RecordProperty("signals_heard", static_cast<int>(heard_.size()));
+    RecordProperty("times_finer_than_a_quarter_second", static_cast<int>(fineTimes));
+    RecordProperty("distinct_polled_times", static_cast<int>(polledKeys.size()));
+    RecordProperty("grain_us", std::to_string(grain));
+    ASSERT_EQ(grain % gridUs, 0u);
+    ASSERT_LE(heard_.size(), 2 * stretches + typingWindows.size());
+    for (const std::uint64_t key : polledKeys)
+        ASSERT_TRUE(toldKeys.count(key)) << key << " only told to a poller";
+    for (std::size_t i = 0; i < heard_.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::uint64_t lastKey = heard_[i].lastKeyUs, saidAt = heard_[i].saidAtUs;
+        ASSERT_TRUE(saidAt == lastKey || saidAt == lastKey + typingUs);
+        ASSERT_GE(heard_[i].gotAtUs, saidAt) << "sent before the time it names";
+        ASSERT_TRUE(std::any_of(sent.begin(), sent.end(),
+            [&](const auto& key) { return key.first < lastKey && key.second + typingUs >= lastKey; }));
+    }
+    ASSERT_FALSE(heard_.empty());
+    EXPECT_GE(heard_.back().lastKeyUs, sent.back().first);
+    EXPECT_LE(heard_.back().lastKeyUs, sent.back().second + gridUs);
+    EXPECT_EQ(heard_.back().saidAtUs, heard_.back().lastKeyUs + typingUs);
 }
 
-// One method and one signal, and nothing else; the burst above reads the two
-// times each gives, and calls the method without arguments.
+// One method and one signal, and nothing else; the sentence above reads the
+// two times each gives, and calls the method without arguments.
 TEST_F(KeyTimeAddonTest, InterfaceHasNothingButTimes)
 {
     const auto reply

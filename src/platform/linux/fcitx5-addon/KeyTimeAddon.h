@@ -27,10 +27,11 @@ namespace lullswitch::fcitx5_addon {
 // pause that has just ended is not taken for idle either.
 class KeyTimeAddon final : public fcitx::AddonInstance {
 public:
-    // A fifth of the agent's 0.25 s tick: a switch comes this rounding plus
-    // the wait for the tick after the delay, which must stay within 0.3 s at
-    // the 95th percentile whatever the tick's phase against the grid.
-    static constexpr std::uint64_t edgeWindowUs = 50'000;
+    // A tenth of the agent's 0.25 s tick. After the delay a switch waits for
+    // this rounding, the tick and the bus (about 25 ms on headless sway); that
+    // must stay within 0.3 s at the 95th percentile whatever the tick's phase
+    // against the grid.
+    static constexpr std::uint64_t edgeWindowUs = 25'000;
     // Below the smallest delay less a tick: the last key is told before the
     // agent could act on it, and while typing its idle reading never reaches
     // the delay.

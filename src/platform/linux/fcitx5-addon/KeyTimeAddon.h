@@ -32,9 +32,9 @@ public:
     // must stay within 0.3 s at the 95th percentile whatever the tick's phase
     // against the grid.
     static constexpr std::uint64_t edgeWindowUs = 25'000;
-    // Below the smallest delay less a tick: the last key is told before the
-    // agent could act on it, and while typing its idle reading never reaches
-    // the delay.
+    // Half the agent's smallest delay (0.5 s): while typing goes on, its idle
+    // reading stays below this plus the bus, and a stretch's last key is told
+    // this long after it, well before the delay has passed.
     static constexpr std::uint64_t typingWindowUs = 250'000;
 
     explicit KeyTimeAddon(fcitx::Instance* instance);

@@ -91,8 +91,8 @@ TEST(KeyTimeAddonTest, ListenersAndPollersLearnNoMoreThanAnIdleMonitor)
     std::vector<Reading> heard, polled;
     const guint subscription = g_dbus_connection_signal_subscribe(
         sessionBus(), nullptr, keyTimeInterface, "KeyActivity", keyTimePath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* times, gpointer heard) {
-            static_cast<std::vector<Reading>*>(heard)->emplace_back(times);
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* times, gpointer into) {
+            static_cast<std::vector<Reading>*>(into)->emplace_back(times);
         },
         &heard, nullptr);
     const auto poll = [&] {

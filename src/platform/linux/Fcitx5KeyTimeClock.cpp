@@ -71,7 +71,8 @@ void Fcitx5KeyTimeClock::take(GVariant* reading)
     guint64 lastKey = 0, toldAt = 0;
     g_variant_get(reading, "(tt)", &lastKey, &toldAt);
     // The reading's age, not fcitx5's clock itself: both are monotonic, but
-    // only the difference is needed.
+    // only the difference is needed. A reading comes no sooner than the time
+    // it is said at, so the key is never placed earlier than it was.
     const gint64 age = toldAt >= lastKey ? static_cast<gint64>(toldAt - lastKey) : 0;
     lastKeyUs_ = g_get_monotonic_time() - age;
     attached_ = true;

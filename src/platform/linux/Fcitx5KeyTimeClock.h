@@ -8,12 +8,13 @@ namespace lullswitch::linux_backend {
 
 // Keyboard idle readings from the lullswitch-keytime addon inside fcitx5,
 // which sees every key typed into a text field on Wayland and X11 alike. The
-// addon announces the time of the last key on the session bus when typing
-// starts and stops (and once a second in between); the reading is kept here,
-// so reading it costs no call. Attached while fcitx5 runs with the addon
-// loaded, and again after fcitx5 restarts; readings are NaN otherwise. The
-// addon tells one time for every kind of key event, so all three types read
-// the same.
+// addon tells, no finer than its grid and never earlier than the key, when a
+// stretch of typing starts and ends and which quarter seconds in between held
+// keys; the reading is kept here, so reading it costs no call, and a later
+// reading may move the last key back to the end of the stretch. Attached
+// while fcitx5 runs with the addon loaded, and again after fcitx5 restarts;
+// readings are NaN otherwise. The addon tells one time for every kind of key
+// event, so all three types read the same.
 class Fcitx5KeyTimeClock final : public platform::KeyboardEventClock {
 public:
     // `sessionBus` may be null: then it never attaches.

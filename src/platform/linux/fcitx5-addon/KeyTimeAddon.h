@@ -11,34 +11,51 @@
 
 namespace lullswitch::fcitx5_addon {
 
-// Records when the last key event of any input context came (press or
-// release, modifiers included) and tells it on fcitx5's own bus connection.
-// Only the time is kept: the event is never looked into, filtered, delayed or
-// changed. While keys keep coming the signal is sent at the first key, at most
-// once a second during the burst, and once more within `quietUs` of the last
-// key, so a listener is woken rarely yet never late by more than that.
+// Tells when keys were typed (presses and releases of any input context,
+// modifiers included) no finer than an idle monitor would: any program on the
+// session bus may listen or ask, so the time of each key must never leave.
+// The event is never looked into, filtered, delayed or changed.
+//
+// Keys separated by less than `typingWindowUs` make one stretch of typing.
+// Its first key is told by the end of its `edgeWindowUs` window, when that
+// window ends; while it lasts, each `typingWindowUs` window that held keys is
+// told by its end, when it ends; once no key has come for `typingWindowUs`,
+// its last key is told by the end of its `edgeWindowUs` window. Every time
+// told lies on the grid of `edgeWindowUs` on fcitx5's monotonic clock and is
+// rounded up, so a reader never takes the keyboard for idle longer than it
+// was; the reader learns of a first key within `edgeWindowUs`, so that a
+// pause that has just ended is not taken for idle either.
 class KeyTimeAddon final : public fcitx::AddonInstance {
 public:
-    static constexpr std::uint64_t quietUs = 40'000;
-    static constexpr std::uint64_t burstIntervalUs = 1'000'000;
+    // A tenth of the agent's 0.25 s tick. After the delay a switch waits for
+    // this rounding, the tick and the bus (about 25 ms on headless sway); that
+    // must stay within 0.3 s at the 95th percentile whatever the tick's phase
+    // against the grid.
+    static constexpr std::uint64_t edgeWindowUs = 25'000;
+    // Half the agent's smallest delay (0.5 s): while typing goes on, its idle
+    // reading stays below this plus the bus, and a stretch's last key is told
+    // this long after it, well before the delay has passed.
+    static constexpr std::uint64_t typingWindowUs = 250'000;
 
     explicit KeyTimeAddon(fcitx::Instance* instance);
     ~KeyTimeAddon() override;
 
 private:
     void onKey();
-    bool onQuietCheck(fcitx::EventSourceTime* timer);
-    void announce(std::uint64_t now);
+    bool onTimer();
+    void tell(std::uint64_t lastKey, std::uint64_t at);
+    void setTimer(std::uint64_t at);
     KeyTimeInterface::Reading read() const;
 
     fcitx::Instance* instance_;
-    std::uint64_t lastKeyUs_;
-    std::uint64_t announcedAtUs_ = 0;
-    bool inBurst_ = false;
-    bool unannounced_ = false;
+    std::uint64_t lastKeyUs_ = 0; // kept here, never told
+    bool isTyping_ = false;
+    std::uint64_t firstKeyEnd_ = 0; // the stretch's first key, until told
+    std::uint64_t untoldTypingEnd_ = 0; // the first window of keys not yet told
+    KeyTimeInterface::Reading told_;
     KeyTimeInterface interface_;
     bool exported_ = false;
-    std::unique_ptr<fcitx::EventSourceTime> quietTimer_;
+    std::unique_ptr<fcitx::EventSourceTime> timer_;
     std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> keyWatch_;
 };
 

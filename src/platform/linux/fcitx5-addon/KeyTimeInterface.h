@@ -10,9 +10,10 @@
 namespace lullswitch::fcitx5_addon {
 
 // The read-only D-Bus face of the addon. Both members carry the same pair of
-// CLOCK_MONOTONIC microseconds: when the last key event was, and the time at
-// which that was said, so that a reader can tell the age of the reading. No
-// member carries anything about the key itself.
+// CLOCK_MONOTONIC microseconds, both on the addon's grid: the last key, rounded
+// up to the end of its window, and the moment as of which that is said, so
+// that a reader can tell the age of the reading. No member carries anything
+// finer, nor anything about the key itself.
 class KeyTimeInterface : public fcitx::dbus::ObjectVTable<KeyTimeInterface> {
 public:
     static constexpr const char* path = "/app/lullswitch/KeyTime";

@@ -9,7 +9,6 @@ namespace lullswitch::linux_backend {
 
 namespace {
 
-constexpr const char* fcitxName = "org.fcitx.Fcitx5";
 constexpr const char* controllerPath = "/controller";
 constexpr const char* controllerInterface = "org.fcitx.Fcitx.Controller1";
 // fcitx5 names its keyboard layouts "keyboard-<layout>[-<variant>]".
@@ -32,25 +31,14 @@ Fcitx5InputSources::Fcitx5InputSources(GDBusConnection* sessionBus)
     : bus_(sessionBus ? G_DBUS_CONNECTION(g_object_ref(sessionBus)) : nullptr)
 {
     if (bus_) {
-        fcitxWatch_ = BusNameHandle(g_bus_watch_name_on_connection(bus_.get(), fcitxName, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                        onFcitxAppeared, onFcitxVanished, this, nullptr),
-            g_bus_unwatch_name);
+        fcitxWatch_ = watchBusName(
+            bus_.get(), busName, [this](const char*) { owner_ = Owner::present; }, [this] { owner_ = Owner::absent; });
     }
 }
 
 Fcitx5InputSources::~Fcitx5InputSources()
 {
     fcitxWatch_.reset();
-}
-
-void Fcitx5InputSources::onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self)
-{
-    static_cast<Fcitx5InputSources*>(self)->owner_ = Owner::present;
-}
-
-void Fcitx5InputSources::onFcitxVanished(GDBusConnection*, const gchar*, gpointer self)
-{
-    static_cast<Fcitx5InputSources*>(self)->owner_ = Owner::absent;
 }
 
 GVariantPtr Fcitx5InputSources::call(const char* method, GVariant* parameters, const char* replyType)
@@ -60,7 +48,7 @@ GVariantPtr Fcitx5InputSources::call(const char* method, GVariant* parameters, c
         return nullptr;
     GErrorPtr error;
     GVariantPtr reply(
-        g_dbus_connection_call_sync(bus_.get(), fcitxName, controllerPath, controllerInterface, method, arguments.get(),
+        g_dbus_connection_call_sync(bus_.get(), busName, controllerPath, controllerInterface, method, arguments.get(),
             G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, nullptr, ErrorOut(error)));
     if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
         hungUntil_ = g_get_monotonic_time() + hungBackoffUs;

@@ -20,6 +20,8 @@ namespace lullswitch::linux_backend {
 // soon as it is back.
 class Fcitx5InputSources final : public CountedInputSources<std::string> {
 public:
+    // fcitx5's name on the session bus.
+    static constexpr const char* busName = "org.fcitx.Fcitx5";
     static constexpr int callTimeoutMs = 500;
     // After a call has timed out (fcitx5 hangs), calls fail at once for this
     // long, so that one operation costs the main loop one timeout at most.
@@ -46,8 +48,6 @@ public:
 private:
     enum class Owner { unknown, present, absent };
 
-    static void onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
-    static void onFcitxVanished(GDBusConnection*, const gchar*, gpointer self);
     GVariantPtr call(const char* method, GVariant* parameters, const char* replyType);
     std::optional<std::string> currentInputMethod();
 

@@ -1,12 +1,14 @@
 #include "platform/linux/Fcitx5KeyTimeClock.h"
 
+#include "platform/linux/Fcitx5InputSources.h"
+
 #include <limits>
 
 namespace lullswitch::linux_backend {
 
 namespace {
 
-constexpr const char* fcitxName = "org.fcitx.Fcitx5";
+constexpr const char* fcitxName = Fcitx5InputSources::busName;
 constexpr const char* keyTimePath = "/app/lullswitch/KeyTime";
 constexpr const char* keyTimeInterface = "app.lullswitch.KeyTime1";
 constexpr int callTimeoutMs = 2000;
@@ -21,9 +23,8 @@ Fcitx5KeyTimeClock::Fcitx5KeyTimeClock(GDBusConnection* sessionBus)
     activity_ = SignalSubscription(bus_.get(),
         g_dbus_connection_signal_subscribe(bus_.get(), fcitxName, keyTimeInterface, "KeyActivity", keyTimePath, nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE, onKeyActivity, this, nullptr));
-    fcitxWatch_ = BusNameHandle(g_bus_watch_name_on_connection(bus_.get(), fcitxName, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                    onFcitxAppeared, onFcitxVanished, this, nullptr),
-        g_bus_unwatch_name);
+    fcitxWatch_ = watchBusName(
+        bus_.get(), fcitxName, [this](const char*) { onFcitxAppeared(); }, [this] { onFcitxVanished(); });
 }
 
 double Fcitx5KeyTimeClock::secondsSinceLastEvent(platform::KeyboardEventType)
@@ -33,20 +34,18 @@ double Fcitx5KeyTimeClock::secondsSinceLastEvent(platform::KeyboardEventType)
     return static_cast<double>(g_get_monotonic_time() - lastKeyUs_) / static_cast<double>(G_USEC_PER_SEC);
 }
 
-void Fcitx5KeyTimeClock::onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self)
+void Fcitx5KeyTimeClock::onFcitxAppeared()
 {
-    auto* clock = static_cast<Fcitx5KeyTimeClock*>(self);
-    clock->calls_.cancelAll();
+    calls_.cancelAll();
     // Once per start of fcitx5: whether the addon is there, and its reading.
-    g_dbus_connection_call(clock->bus_.get(), fcitxName, keyTimePath, keyTimeInterface, "LastKeyTime", nullptr,
-        G_VARIANT_TYPE("(tt)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, clock->calls_.get(), onReading, self);
+    g_dbus_connection_call(bus_.get(), fcitxName, keyTimePath, keyTimeInterface, "LastKeyTime", nullptr,
+        G_VARIANT_TYPE("(tt)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, calls_.get(), onReading, this);
 }
 
-void Fcitx5KeyTimeClock::onFcitxVanished(GDBusConnection*, const gchar*, gpointer self)
+void Fcitx5KeyTimeClock::onFcitxVanished()
 {
-    auto* clock = static_cast<Fcitx5KeyTimeClock*>(self);
-    clock->calls_.cancelAll();
-    clock->attached_ = false;
+    calls_.cancelAll();
+    attached_ = false;
 }
 
 void Fcitx5KeyTimeClock::onKeyActivity(

@@ -26,8 +26,8 @@ public:
     double secondsSinceLastEvent(platform::KeyboardEventType type) override;
 
 private:
-    static void onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
-    static void onFcitxVanished(GDBusConnection*, const gchar*, gpointer self);
+    void onFcitxAppeared();
+    void onFcitxVanished();
     static void onKeyActivity(
         GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters, gpointer self);
     static void onReading(GObject* bus, GAsyncResult* result, gpointer self);

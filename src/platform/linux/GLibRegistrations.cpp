@@ -30,6 +30,25 @@ ObjectRegistration exportObject(GDBusConnection* connection, const std::string& 
     return ObjectRegistration(connection, id);
 }
 
+BusNameHandle watchBusName(GDBusConnection* connection, const char* name,
+    std::function<void(const char* owner)> onAppeared, std::function<void()> onVanished)
+{
+    struct Handlers {
+        std::function<void(const char*)> appeared;
+        std::function<void()> vanished;
+    };
+    return BusNameHandle(
+        g_bus_watch_name_on_connection(
+            connection, name, G_BUS_NAME_WATCHER_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar* owner, gpointer handlers) {
+                static_cast<Handlers*>(handlers)->appeared(owner);
+            },
+            [](GDBusConnection*, const gchar*, gpointer handlers) { static_cast<Handlers*>(handlers)->vanished(); },
+            new Handlers { std::move(onAppeared), std::move(onVanished) },
+            [](gpointer handlers) { delete static_cast<Handlers*>(handlers); }),
+        g_bus_unwatch_name);
+}
+
 ScheduledCall ScheduledCall::attach(GSource* source, std::function<void()> callback, int priority)
 {
     ScheduledCall call;

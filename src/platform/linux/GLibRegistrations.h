@@ -112,6 +112,12 @@ private:
     Release release_ = nullptr;
 };
 
+// Runs `onAppeared` with the owner's unique name whenever `name` gets an owner
+// on the connection (at once when it has one), and `onVanished` when it loses
+// it (also at once when it has none).
+[[nodiscard]] BusNameHandle watchBusName(GDBusConnection* connection, const char* name,
+    std::function<void(const char* owner)> onAppeared, std::function<void()> onVanished);
+
 // A cancellable that is cancelled when its owner goes away, so that replies
 // to calls still in flight never reach a destroyed object.
 class PendingCalls {

@@ -28,9 +28,13 @@ InputMethodFramework::InputMethodFramework(GDBusConnection* sessionBus)
     : fcitx5_(sessionBus), ibus_([this] { update(); })
 {
     if (sessionBus) {
-        fcitxWatch_ = BusNameHandle(g_bus_watch_name_on_connection(sessionBus, "org.fcitx.Fcitx5",
-                                        G_BUS_NAME_WATCHER_FLAGS_NONE, onFcitxAppeared, onFcitxVanished, this, nullptr),
-            g_bus_unwatch_name);
+        const auto fcitxRuns = [this](bool runs) {
+            fcitxRuns_ = runs;
+            update();
+        };
+        fcitxWatch_ = watchBusName(
+            sessionBus, Fcitx5InputSources::busName, [fcitxRuns](const char*) { fcitxRuns(true); },
+            [fcitxRuns] { fcitxRuns(false); });
     } else {
         update();
     }
@@ -39,18 +43,6 @@ InputMethodFramework::InputMethodFramework(GDBusConnection* sessionBus)
 InputMethodFramework::~InputMethodFramework()
 {
     fcitxWatch_.reset();
-}
-
-void InputMethodFramework::onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self)
-{
-    static_cast<InputMethodFramework*>(self)->fcitxRuns_ = true;
-    static_cast<InputMethodFramework*>(self)->update();
-}
-
-void InputMethodFramework::onFcitxVanished(GDBusConnection*, const gchar*, gpointer self)
-{
-    static_cast<InputMethodFramework*>(self)->fcitxRuns_ = false;
-    static_cast<InputMethodFramework*>(self)->update();
 }
 
 void InputMethodFramework::update()

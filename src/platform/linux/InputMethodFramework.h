@@ -45,8 +45,6 @@ public:
     Kind current() const { return kind_; }
 
 private:
-    static void onFcitxAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self);
-    static void onFcitxVanished(GDBusConnection*, const gchar*, gpointer self);
     void update();
     platform::InputSourceServices* backend();
     platform::InputSourceRef wrap(platform::InputSourceRef inner);

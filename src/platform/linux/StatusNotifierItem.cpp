@@ -89,10 +89,9 @@ StatusNotifierItem::StatusNotifierItem(GDBusConnection* connection, std::string 
                                        G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr, nullptr),
         g_bus_unown_name);
 
-    watcherWatch_
-        = BusNameHandle(g_bus_watch_name_on_connection(connection_.get(), watcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                            onWatcherAppeared, onWatcherVanished, this, nullptr),
-            g_bus_unwatch_name);
+    watcherWatch_ = watchBusName(
+        connection_.get(), watcherName, [this](const char* owner) { onWatcherAppeared(owner); },
+        [this] { onWatcherVanished(); });
 }
 
 StatusNotifierItem::~StatusNotifierItem()
@@ -191,22 +190,20 @@ void StatusNotifierItem::onMethodCall(GDBusConnection*, const gchar*, const gcha
     g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
-void StatusNotifierItem::onWatcherAppeared(GDBusConnection*, const gchar*, const gchar* owner, gpointer self)
+void StatusNotifierItem::onWatcherAppeared(const char* owner)
 {
-    auto* item = static_cast<StatusNotifierItem*>(self);
-    item->watcherOwner_ = owner;
-    item->registerAttempts_ = 0;
-    item->retry_.cancel();
-    item->pendingCalls_.cancelAll();
-    item->registerWithWatcher();
+    watcherOwner_ = owner;
+    registerAttempts_ = 0;
+    retry_.cancel();
+    pendingCalls_.cancelAll();
+    registerWithWatcher();
 }
 
-void StatusNotifierItem::onWatcherVanished(GDBusConnection*, const gchar*, gpointer self)
+void StatusNotifierItem::onWatcherVanished()
 {
-    auto* item = static_cast<StatusNotifierItem*>(self);
-    item->watcherOwner_.clear();
-    item->retry_.cancel();
-    item->pendingCalls_.cancelAll();
+    watcherOwner_.clear();
+    retry_.cancel();
+    pendingCalls_.cancelAll();
 }
 
 // By unique name, which every watcher accepts.

@@ -31,8 +31,8 @@ private:
         const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
     static GVariant* onGetProperty(GDBusConnection*, const gchar* sender, const gchar* path, const gchar* interface,
         const gchar* property, GError** error, gpointer self);
-    static void onWatcherAppeared(GDBusConnection*, const gchar* name, const gchar* owner, gpointer self);
-    static void onWatcherVanished(GDBusConnection*, const gchar* name, gpointer self);
+    void onWatcherAppeared(const char* owner);
+    void onWatcherVanished();
     static void onRegisterReply(GObject* connection, GAsyncResult* result, gpointer self);
 
     GVariant* property(const std::string& name) const;

@@ -36,11 +36,6 @@ Fcitx5InputSources::Fcitx5InputSources(GDBusConnection* sessionBus)
     }
 }
 
-Fcitx5InputSources::~Fcitx5InputSources()
-{
-    fcitxWatch_.reset();
-}
-
 GVariantPtr Fcitx5InputSources::call(const char* method, GVariant* parameters, const char* replyType)
 {
     const GVariantPtr arguments = takeVariant(parameters);

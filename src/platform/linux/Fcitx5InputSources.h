@@ -29,7 +29,6 @@ public:
 
     // `sessionBus` may be null: then there is never a source.
     explicit Fcitx5InputSources(GDBusConnection* sessionBus);
-    ~Fcitx5InputSources() override;
     Fcitx5InputSources(const Fcitx5InputSources&) = delete;
     Fcitx5InputSources& operator=(const Fcitx5InputSources&) = delete;
 

@@ -40,11 +40,6 @@ InputMethodFramework::InputMethodFramework(GDBusConnection* sessionBus)
     }
 }
 
-InputMethodFramework::~InputMethodFramework()
-{
-    fcitxWatch_.reset();
-}
-
 void InputMethodFramework::update()
 {
     const Kind kind = choose(fcitxRuns_, ibus_.isIBusRunning(), std::getenv("GTK_IM_MODULE"),

@@ -32,7 +32,6 @@ public:
         bool fcitx5Runs, bool ibusRuns, const char* gtkImModule, const char* qtImModule, const char* xmodifiers);
 
     explicit InputMethodFramework(GDBusConnection* sessionBus);
-    ~InputMethodFramework() override;
     InputMethodFramework(const InputMethodFramework&) = delete;
     InputMethodFramework& operator=(const InputMethodFramework&) = delete;
 

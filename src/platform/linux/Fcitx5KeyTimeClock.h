@@ -22,7 +22,6 @@ public:
     Fcitx5KeyTimeClock(const Fcitx5KeyTimeClock&) = delete;
     Fcitx5KeyTimeClock& operator=(const Fcitx5KeyTimeClock&) = delete;
 
-    bool isAttached() const { return attached_; }
     double secondsSinceLastEvent(platform::KeyboardEventType type) override;
 
 private:

@@ -64,13 +64,22 @@ bool isX11Session()
 }
 
 // How long after start the fcitx5 addon or the X server must be seen, before
-// saying that the agent cannot see the keyboard (fcitx5 may start after it).
+// saying that the agent cannot see the keyboard (fcitx5 may start after it),
+// and how long a second look waits: fcitx5 restarting at the first look is
+// no missing addon.
 constexpr unsigned sourceGraceMs = 10'000;
+constexpr unsigned secondLookMs = 5'000;
 
-void tellWhenKeyboardUnseen(lullswitch::linux_backend::MergedKeyboardEventClock& clock)
+void lookForKeyboard(lullswitch::linux_backend::MergedKeyboardEventClock& clock,
+    lullswitch::linux_backend::ScheduledCall& look, bool isLastLook)
 {
+    using lullswitch::linux_backend::ScheduledCall;
     if (clock.hasReadings())
         return;
+    if (!isLastLook) {
+        look = ScheduledCall::after(secondLookMs, [&clock, &look] { lookForKeyboard(clock, look, true); });
+        return;
+    }
     std::fputs("lullswitch: cannot see keyboard activity in this session, so it will not switch by itself. Install "
                "its fcitx5 addon (the lullswitch package, or scripts/install-user for this user only), then restart "
                "fcitx5 to load it: fcitx5 -rd\n",
@@ -142,8 +151,9 @@ int main(int argc, char** argv)
         keyboardEventClock.addSource(*x11KeyEvents);
     IBusKeyboardEventClock ibusKeyEvents;
     keyboardEventClock.addSource(ibusKeyEvents);
-    const auto unseenCheck
-        = ScheduledCall::after(sourceGraceMs, [&keyboardEventClock] { tellWhenKeyboardUnseen(keyboardEventClock); });
+    ScheduledCall keyboardLook;
+    keyboardLook = ScheduledCall::after(sourceGraceMs,
+        [&keyboardEventClock, &keyboardLook] { lookForKeyboard(keyboardEventClock, keyboardLook, false); });
 
     // Said once per cause, where the user looks: the terminal, and the
     // desktop for a setting that will not last.

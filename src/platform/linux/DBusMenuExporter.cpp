@@ -1,7 +1,5 @@
 #include "platform/linux/DBusMenuExporter.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <cctype>
 #include <memory>
@@ -423,7 +421,8 @@ void DBusMenuExporter::event(GVariant* parameters, GDBusMethodInvocation* invoca
     auto pending = std::make_shared<PendingClicks>();
     if (!addClick(*pending, id))
         return returnUnknownId(invocation, id);
-    pending->invocation.reset(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)));
+    // The handler's reference: answering later gives it up, as answering now would.
+    pending->invocation.reset(invocation);
     pending->isGroup = false;
     std::erase_if(clicks_, [](const ScheduledCall& call) { return !call.isPending(); });
     clicks_.push_back(ScheduledCall::idle([this, pending] { carryOut(*pending); }, G_PRIORITY_DEFAULT));
@@ -436,10 +435,6 @@ void DBusMenuExporter::eventGroup(GVariant* parameters, GDBusMethodInvocation* i
     if (count > maximumGroupEvents) {
         g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_LIMITS_EXCEEDED,
             "%zu events in one group; at most %zu are taken", static_cast<std::size_t>(count), maximumGroupEvents);
-        // Once the message is freed, give the memory its reading took back to
-        // the system rather than keep it for good.
-        if (!trim_.isPending())
-            trim_ = ScheduledCall::idle([] { malloc_trim(0); });
         return;
     }
     auto pending = std::make_shared<PendingClicks>();
@@ -452,7 +447,7 @@ void DBusMenuExporter::eventGroup(GVariant* parameters, GDBusMethodInvocation* i
         if (!isKnown)
             pending->idErrors.push_back(id);
     }
-    pending->invocation.reset(G_DBUS_METHOD_INVOCATION(g_object_ref(invocation)));
+    pending->invocation.reset(invocation);
     std::erase_if(clicks_, [](const ScheduledCall& call) { return !call.isPending(); });
     clicks_.push_back(ScheduledCall::idle([this, pending] { carryOut(*pending); }, G_PRIORITY_DEFAULT));
 }

@@ -92,7 +92,6 @@ private:
     bool idsAreStale_ = true;
     ScheduledCall layoutUpdate_;
     std::vector<ScheduledCall> clicks_;
-    ScheduledCall trim_;
     ObjectRegistration registration_;
 };
 

@@ -102,7 +102,7 @@ TEST_F(InputSourceSwitcherTest, SwitchesToAPreferredElseTheFirstASCIICapableSour
     const int asked = sources.asciiQueryCount();
     switchAmong({ FakeSource { "a.not-selectable", false, true }, ime("b.ime") });
     EXPECT_EQ(sources.asciiQueryCount(), asked + 1);
-    sources.setListUnavailable(true);
+    sources.makeUnavailable();
     EXPECT_EQ(switchAmong({ layout(us) }), Strings {});
 }
 
@@ -129,23 +129,19 @@ TEST_F(InputSourceSwitcherTest, LinuxNames)
 // show over it holds over them.
 struct FakeDriver {
     fakes::FakePlatform platform;
-    platform::InputSourceServices& services() { return platform.inputSources; }
+    fakes::FakeInputSources& services() { return platform.inputSources; }
     std::string layoutId() const { return abc; }
     std::string imeId() const { return kotoeri; }
     void arrangeLayoutThenIme()
     {
-        platform.inputSources.setSources({ FakeSource { abc, true, true }, FakeSource { kotoeri, true, false } });
-        platform.inputSources.setCurrent(1);
+        services().setSources({ FakeSource { abc, true, true }, FakeSource { kotoeri } });
+        services().setCurrent(1);
     }
     std::optional<std::string> currentAsThePlatformSaysIt()
     {
         return services().identifier(services().copyCurrentKeyboardInputSource());
     }
-    void makeUnavailable()
-    {
-        platform.inputSources.setCurrent(std::nullopt);
-        platform.inputSources.setListUnavailable(true);
-    }
+    void makeUnavailable() { services().makeUnavailable(); }
 };
 using namespace contract;
 INSTANTIATE_TYPED_TEST_SUITE_P(Fake, InputSourceServicesContract, FakeDriver);

@@ -84,8 +84,7 @@ TEST_F(GLibMainLoopTest, DestroyingATimerStopsItAndReleasesItsHandlerEvenFromAHa
 {
     auto token = std::make_shared<int>(0);
     std::vector<int> runs(3);
-    platform::TimerHandle first;
-    platform::TimerHandle second;
+    platform::TimerHandle first, second;
     std::string seenAfterReset;
     first = loop.scheduleRepeating(0.005, [&, token, text = std::string(64, 'h')] {
         ++runs[0];

@@ -2,6 +2,7 @@
 // termination order, signals through the main loop, and a modal alert that
 // waits for its dialog while the main context keeps running.
 #include "platform/linux/LinuxApplication.h"
+#include "SessionBus.h"
 #include "SessionSupport.h"
 #include "platform/linux/GLibRegistrations.h"
 
@@ -200,11 +201,13 @@ public:
 
     FakeNotificationServer() : filter_(g_dbus_connection_add_filter(sessionBus(), onMessage, this, nullptr))
     {
-        busCall("RequestName", g_variant_new("(su)", name, 4u));
+        session_test::callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "RequestName", g_variant_new("(su)", name, 4u));
     }
     ~FakeNotificationServer()
     {
-        busCall("ReleaseName", g_variant_new("(s)", name));
+        session_test::callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "ReleaseName", g_variant_new("(s)", name));
         g_dbus_connection_remove_filter(sessionBus(), filter_);
     }
 
@@ -223,11 +226,6 @@ public:
 private:
     static constexpr const char* name = "org.freedesktop.Notifications";
 
-    static void busCall(const char* method, GVariant* parameters)
-    {
-        GVariantPtr(g_dbus_connection_call_sync(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-            "org.freedesktop.DBus", method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
-    }
     static GDBusMessage* onMessage(GDBusConnection* connection, GDBusMessage* message, gboolean incoming, gpointer self)
     {
         if (!incoming || g_strcmp0(g_dbus_message_get_member(message), "Notify") != 0)

@@ -65,9 +65,8 @@ TEST_F(GLibMainLoopTest, IntervalIsRoundedToMilliseconds)
     for (const auto& [seconds, milliseconds] : cases) {
         auto timer = loop.scheduleRepeating(seconds, [] {});
         ASSERT_TRUE(g_main_context_acquire(context.get()));
-        gint priority = 0;
+        gint priority = 0, timeout = -1;
         g_main_context_prepare(context.get(), &priority);
-        gint timeout = -1;
         GPollFD fds[8];
         g_main_context_query(context.get(), priority, &timeout, fds, 8);
         g_main_context_release(context.get());

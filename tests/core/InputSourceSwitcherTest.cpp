@@ -102,7 +102,7 @@ TEST_F(InputSourceSwitcherTest, SwitchesToAPreferredElseTheFirstASCIICapableSour
     const int asked = sources.asciiQueryCount();
     switchAmong({ FakeSource { "a.not-selectable", false, true }, ime("b.ime") });
     EXPECT_EQ(sources.asciiQueryCount(), asked + 1);
-    sources.makeUnavailable();
+    sources.setListUnavailable(true);
     EXPECT_EQ(switchAmong({ layout(us) }), Strings {});
 }
 
@@ -141,7 +141,11 @@ struct FakeDriver {
     {
         return services().identifier(services().copyCurrentKeyboardInputSource());
     }
-    void makeUnavailable() { services().makeUnavailable(); }
+    void makeUnavailable()
+    {
+        services().setCurrent(std::nullopt);
+        services().setListUnavailable(true);
+    }
 };
 using namespace contract;
 INSTANTIATE_TYPED_TEST_SUITE_P(Fake, InputSourceServicesContract, FakeDriver);

@@ -40,30 +40,29 @@ public:
     void openWindows(const std::vector<std::string>& names)
     {
         for (const auto& name : names)
-            windows_.push_back(std::make_shared<FakeWindow>(log_, "window closed " + name));
+            windows_.push_back(std::make_shared<FakeWindow>([this, name] { log_.push_back("window closed " + name); }));
     }
     std::function<void()> whileRunning;
 
 private:
     struct FakeWindow final : platform::Window {
-        FakeWindow(std::vector<std::string>& l, std::string e) : log(l), entry(std::move(e)) { }
-        void close() override { log.push_back(entry); }
-        std::vector<std::string>& log;
-        std::string entry;
+        explicit FakeWindow(std::function<void()> then) : onClose(std::move(then)) { }
+        void close() override { onClose(); }
+        std::function<void()> onClose;
     };
     // Logged when shown.
     struct FakeAlert final : platform::Alert {
-        explicit FakeAlert(FakeApplication& owner) : log(owner.log_) { }
+        explicit FakeAlert(FakeApplication& owner) : application(owner) { }
         void setMessageText(std::string_view text) override { message = text; }
         void setInformativeText(std::string_view text) override { informative = text; }
         void setAlertStyle(platform::AlertStyle s) override { style = std::to_string(static_cast<int>(s)); }
         void addButtonWithTitle(std::string_view title) override { buttons += title; }
         long runModal() override
         {
-            log.push_back("alert " + message + "|" + informative + "|" + style + "|" + buttons);
+            application.log_.push_back("alert " + message + "|" + informative + "|" + style + "|" + buttons);
             return 1000;
         }
-        std::vector<std::string>& log;
+        FakeApplication& application;
         std::string message, informative, style, buttons;
     };
     std::vector<std::string>& log_;

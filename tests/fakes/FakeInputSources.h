@@ -34,12 +34,8 @@ public:
         selections_.clear();
     }
     void setCurrent(std::optional<std::size_t> index) { current_ = index; }
-    // The platform has no current source and returns no list at all.
-    void makeUnavailable()
-    {
-        current_.reset();
-        isListUnavailable_ = true;
-    }
+    // The platform returns no list at all.
+    void setListUnavailable(bool unavailable) { isListUnavailable_ = unavailable; }
     void setIdentifiers(const InputSourceIdentifiers& identifiers) { identifiers_ = identifiers; }
 
     platform::InputSourceRef copyCurrentKeyboardInputSource() override

@@ -33,6 +33,8 @@ protected:
             << "the item did not register and send its menu";
     }
 
+    std::string title() const { return g_variant_get_string(host->itemProperty("Title").get(), nullptr); }
+
     std::unique_ptr<TestTrayHost> host = std::make_unique<TestTrayHost>();
     std::string configHome = GMallocPtr<gchar>(g_dir_make_tmp("lullswitch-config-XXXXXX", nullptr)).get();
     std::unique_ptr<AgentProcess> agent;
@@ -73,8 +75,7 @@ TEST_F(AgentTest, HandEditsTakeEffect)
     const std::string path = configHome + "/lullswitch/preferences.ini";
     std::ofstream(path + ".new") << "[Lullswitch]\nisEnabled=false\ndelaySeconds=5\n";
     ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
-    EXPECT_TRUE(iterateUntil(
-        [&] { return g_variant_get_string(host->itemProperty("Title").get(), nullptr) == std::string("休"); }, 2));
+    EXPECT_TRUE(iterateUntil([&] { return title() == "休"; }, 2));
     EXPECT_TRUE(iterateUntil([&] { return host->menu().find("5秒").printed("toggle-state") == "1"; }, 2));
 }
 

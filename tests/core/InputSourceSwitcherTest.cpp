@@ -129,13 +129,13 @@ TEST_F(InputSourceSwitcherTest, LinuxNames)
 // show over it holds over them.
 struct FakeDriver {
     fakes::FakePlatform platform;
-    platform::InputSourceServices& services() { return platform.inputSources; }
+    fakes::FakeInputSources& services() { return platform.inputSources; }
     std::string layoutId() const { return abc; }
     std::string imeId() const { return kotoeri; }
     void arrangeLayoutThenIme()
     {
-        platform.inputSources.setSources({ FakeSource { abc, true, true }, FakeSource { kotoeri, true, false } });
-        platform.inputSources.setCurrent(1);
+        services().setSources({ FakeSource { abc, true, true }, FakeSource { kotoeri } });
+        services().setCurrent(1);
     }
     std::optional<std::string> currentAsThePlatformSaysIt()
     {
@@ -143,8 +143,8 @@ struct FakeDriver {
     }
     void makeUnavailable()
     {
-        platform.inputSources.setCurrent(std::nullopt);
-        platform.inputSources.setListUnavailable(true);
+        services().setCurrent(std::nullopt);
+        services().setListUnavailable(true);
     }
 };
 using namespace contract;

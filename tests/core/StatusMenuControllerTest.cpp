@@ -67,6 +67,7 @@ TEST_F(StatusMenuControllerTest, FirstStartMenu)
                 "  2秒 >delay [x]", "  3秒 >delay [ ]", "  5秒 >delay [ ]", "今すぐ英数へ戻す >switch", "-",
                 "監視方式：軽量タイマー (disabled)", "入力内容は記録・送信しません (disabled)",
                 "このアプリについて >about", "-", "終了 >quit ^q" }));
+        EXPECT_FALSE(platform.statusBar.choose("Lullswitch"));
     }
     EXPECT_EQ(platform.statusBar.statusItemCount(), 0); // gone with its controller
 }
@@ -87,29 +88,41 @@ TEST_F(StatusMenuControllerTest, RebuildShowsTheStoredSwitchAndDelay)
     }
 }
 
-// Choosing only reports the choice; nothing is written.
-TEST_F(StatusMenuControllerTest, EachChoiceCallsItsCallbackOnce)
+// Which entry calls which callback is shown above and, through the real
+// handlers, by AppDelegateTest. A delay choice needs a number.
+TEST_F(StatusMenuControllerTest, ADelayChoiceCallsItsCallbackWithItsNumberOnly)
 {
-    const std::pair<const char*, const char*> cases[] = { { "動作中：ON", "toggle" }, { "今すぐ英数へ戻す", "switch" },
-        { "このアプリについて", "about" }, { "終了", "quit" }, { "1秒", "1.000000" }, { "5秒", "5.000000" } };
     auto controller = makeController();
-    // Seeding on the first use in a fresh process is not the choices' doing.
-    const int writesBefore = platform.userDefaults.writeCount();
-    for (const auto& [title, call] : cases) {
-        calls.clear();
-        EXPECT_TRUE(platform.statusBar.choose(title)) << title;
-        EXPECT_EQ(calls, Strings { call }) << title;
-    }
-    EXPECT_EQ(platform.userDefaults.writeCount(), writesBefore);
-    // A delay choice needs a number.
-    calls.clear();
+    ASSERT_TRUE(platform.statusBar.choose("5秒"));
     for (const auto& object : { platform::RepresentedObject {},
              platform::RepresentedObject { platform::OtherObject {} }, platform::RepresentedObject { 4.5 } }) {
         MenuTreeItem sender("x", MenuAction::selectDelay, "");
         sender.setRepresentedObject(object);
         controller->perform(MenuAction::selectDelay, sender);
     }
-    EXPECT_EQ(calls, Strings { "4.500000" });
+    EXPECT_EQ(calls, (Strings { "5.000000", "4.500000" }));
+}
+
+// Each change to an entry, a menu or a status item is announced once: a tray
+// sends what changed.
+TEST(MenuTreeTest, EveryChangeIsAnnouncedOnce)
+{
+    int changes = 0;
+    const auto count = [&] { ++changes; };
+    MenuTreeItem item("x", MenuAction::quit, "", count);
+    platform::MenuTreeMenu menu(count);
+    platform::MenuTreeStatusItem statusItem(true, count);
+    const std::function<void()> changesMade[] = { [&] { item.setTarget(nullptr); }, [&] { item.setEnabled(false); },
+        [&] { item.setState(S::on); }, [&] { item.setRepresentedObject({}); },
+        [&] { item.setSubmenu(std::make_shared<platform::MenuTreeMenu>()); },
+        [&] { menu.addItem(MenuTreeItem::separator()); }, [&] { menu.removeAllItems(); },
+        [&] { statusItem.setMenu(nullptr); }, [&] { statusItem.button()->setTitle("t"); },
+        [&] { statusItem.button()->setToolTip("t"); } };
+    for (const auto& change : changesMade) {
+        const int before = changes;
+        change();
+        EXPECT_EQ(changes, before + 1) << &change - changesMade;
+    }
 }
 
 } // namespace

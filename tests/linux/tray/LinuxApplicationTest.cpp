@@ -2,6 +2,7 @@
 // termination order, signals through the main loop, and a modal alert that
 // waits for its dialog while the main context keeps running.
 #include "platform/linux/LinuxApplication.h"
+#include "SessionBus.h"
 #include "SessionSupport.h"
 #include "platform/linux/GLibRegistrations.h"
 
@@ -19,8 +20,8 @@ namespace {
 
 using session_test::iterateUntil;
 using session_test::sessionBus;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using Strings = std::vector<std::string>;
 
 class RecordingDelegate final : public platform::ApplicationDelegate {
 public:
@@ -57,8 +58,7 @@ TEST(LinuxApplicationTest, QuitsOnceThroughTheLoopAfterLaunchAndRunReturns)
         if (quit < 0)
             application.terminate();
         application.run(delegate);
-        const std::vector<std::string> launched = { "launch", "terminate" };
-        EXPECT_EQ(delegate.log, quit < 0 ? std::vector<std::string>() : launched) << quit;
+        EXPECT_EQ(delegate.log, (quit < 0 ? Strings {} : Strings { "launch", "terminate" })) << quit;
         EXPECT_TRUE(application.isTerminating());
     }
 }
@@ -79,15 +79,12 @@ public:
     FakeDialog(const std::string& name, bool held)
     {
         const std::string script = dir_ + "/" + name;
-        std::ofstream(script) << "#!/bin/sh\n"
-                                 "PATH=/usr/bin:/bin\n"
-                                 "dir=$(dirname \"$0\")\n"
-                                 "echo $$ >> \"$dir/starts\"\n"
-                                 "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$dir/args\"\n"
-                                 "while [ -e \"$dir/held\" ]; do sleep 0.02; done\n";
+        std::ofstream(script)
+            << "#!/bin/sh\nPATH=/usr/bin:/bin; dir=$(dirname \"$0\"); echo $$ >> \"$dir/starts\"\n"
+               "printf '%s\\0' \"$@\" > \"$dir/args\"; while [ -e \"$dir/held\" ]; do sleep 0.02; done\n";
         chmod(script.c_str(), 0755);
         if (held)
-            std::ofstream(dir_ + "/held");
+            hold();
         g_setenv("PATH", dir_.c_str(), TRUE);
     }
     ~FakeDialog()
@@ -97,8 +94,9 @@ public:
         session_test::run({ "rm", "-rf", dir_ });
     }
 
-    // This dialog and every later one end at once.
+    // This dialog and every later one end at once, or wait.
     void release() const { std::remove((dir_ + "/held").c_str()); }
+    void hold() const { std::ofstream(dir_ + "/held"); }
     // The arguments of the latest start, or the pids of every start.
     std::vector<std::string> read(const char* file, char separator) const
     {
@@ -129,22 +127,22 @@ std::unique_ptr<platform::Alert> makeAlert(LinuxApplication& application,
 TEST(DesktopAlertTest, TextsReachTheDialogVerbatimThroughAnArgumentVector)
 {
     const std::string bait = "a \"quoted\" $(touch pwned) & <b>not bold</b>";
+    const auto zenity = [](const char* kind, const std::string& text) {
+        return Strings { kind, "--title=Lullswitch", "--text=<b>Lullswitch</b>" + text, "--ok-label=OK",
+            "--width=420" };
+    };
+    using enum platform::AlertStyle;
     const struct {
         const char* program;
         platform::AlertStyle style;
         std::string informative;
-        std::vector<std::string> arguments; // after the program's path
+        Strings arguments; // after the program's path
     } cases[] = {
-        { "zenity", platform::AlertStyle::informational, "Two.\n\nLines.",
-            { "--info", "--title=Lullswitch", "--text=<b>Lullswitch</b>\n\nTwo.\n\nLines.", "--ok-label=OK",
-                "--width=420" } },
-        { "zenity", platform::AlertStyle::critical, bait,
-            { "--error", "--title=Lullswitch",
-                "--text=<b>Lullswitch</b>\n\na &quot;quoted&quot; $(touch pwned) &amp; &lt;b&gt;not bold&lt;/b&gt;",
-                "--ok-label=OK", "--width=420" } },
-        { "zenity", platform::AlertStyle::warning, "",
-            { "--warning", "--title=Lullswitch", "--text=<b>Lullswitch</b>", "--ok-label=OK", "--width=420" } },
-        { "kdialog", platform::AlertStyle::informational, bait,
+        { "zenity", informational, "Two.\n\nLines.", zenity("--info", "\n\nTwo.\n\nLines.") },
+        { "zenity", critical, bait,
+            zenity("--error", "\n\na &quot;quoted&quot; $(touch pwned) &amp; &lt;b&gt;not bold&lt;/b&gt;") },
+        { "zenity", warning, "", zenity("--warning", "") },
+        { "kdialog", informational, bait,
             { "--title", "Lullswitch", "--msgbox", "Lullswitch\n\n" + bait, "--ok-label", "OK" } },
     };
     for (const auto& c : cases) {
@@ -155,55 +153,44 @@ TEST(DesktopAlertTest, TextsReachTheDialogVerbatimThroughAnArgumentVector)
     }
 }
 
-TEST(DesktopAlertTest, WaitsForDismissalWhileTimersRunAndRefusesASecondAlert)
-{
-    FakeDialog dialog("zenity", true);
-    LinuxApplication application(nullptr);
-    int ticks = 0;
-    std::optional<long> secondResponse;
-    auto ticker = tick([&] {
-        if (dialog.starts() == 1 && ++ticks == 5) {
-            secondResponse = makeAlert(application)->runModal();
-            dialog.release();
-        }
-    });
-    // Released from a timer's fifth run: the main context kept running.
-    EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::firstButtonReturn);
-    EXPECT_EQ(secondResponse, DesktopAlert::abortReturn);
-    EXPECT_EQ(dialog.starts(), 1u) << "one dialog only";
-    ticker.reset();
-
-    // Once dismissed, the next alert shows again.
-    EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::firstButtonReturn);
-    EXPECT_EQ(dialog.starts(), 2u);
-}
-
-bool processIsGone(const std::string& pid)
-{
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string text;
-    std::getline(stat, text);
-    // The state follows the command's closing parenthesis: Z, a zombie.
-    return text.empty() || text.substr(text.rfind(')') + 2, 1) == "Z";
-}
-
-TEST(DesktopAlertTest, TerminationEndsTheAlertAndItsDialog)
+// The first alert is released from a timer's fifth run: the main context kept
+// running. The second, shown once the first is dismissed, ends with
+// termination, and its dialog with it.
+TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTermination)
 {
     FakeDialog dialog("zenity", true);
     LinuxApplication application(nullptr);
     RecordingDelegate delegate;
-    long response = 0;
-    const auto terminateOnceShown = tick([&] {
-        if (dialog.starts() == 1)
+    int ticks = 0;
+    std::optional<long> refused;
+    std::vector<long> responses;
+    const auto ticker = tick([&] {
+        if (dialog.starts() == 1 && ++ticks == 5) {
+            refused = makeAlert(application)->runModal();
+            dialog.release();
+        }
+        if (dialog.starts() == 2)
             application.terminate();
     });
-    delegate.onLaunch = [&] { response = makeAlert(application)->runModal(); };
+    delegate.onLaunch = [&] {
+        responses.push_back(makeAlert(application)->runModal());
+        dialog.hold();
+        responses.push_back(makeAlert(application)->runModal());
+    };
     application.run(delegate);
 
-    EXPECT_EQ(response, DesktopAlert::abortReturn);
-    EXPECT_THAT(delegate.log, ElementsAre("launch", "terminate"));
-    ASSERT_EQ(dialog.starts(), 1u);
-    EXPECT_TRUE(iterateUntil([&] { return processIsGone(dialog.read("starts", '\n').front()); }, 5));
+    EXPECT_EQ(responses, (std::vector<long> { DesktopAlert::firstButtonReturn, DesktopAlert::abortReturn }));
+    EXPECT_EQ(refused, DesktopAlert::abortReturn);
+    EXPECT_EQ(delegate.log, (Strings { "launch", "terminate" }));
+    ASSERT_EQ(dialog.starts(), 2u) << "one dialog at a time";
+    // Gone, or a zombie: the state follows the command's closing parenthesis.
+    EXPECT_TRUE(iterateUntil(
+        [&] {
+            std::string stat;
+            std::getline(std::ifstream("/proc/" + dialog.read("starts", '\n').back() + "/stat"), stat);
+            return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+        },
+        5));
 }
 
 // org.freedesktop.Notifications on this process's own connection, answered
@@ -214,11 +201,13 @@ public:
 
     FakeNotificationServer() : filter_(g_dbus_connection_add_filter(sessionBus(), onMessage, this, nullptr))
     {
-        busCall("RequestName", g_variant_new("(su)", name, 4u));
+        session_test::callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "RequestName", g_variant_new("(su)", name, 4u));
     }
     ~FakeNotificationServer()
     {
-        busCall("ReleaseName", g_variant_new("(s)", name));
+        session_test::callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "ReleaseName", g_variant_new("(s)", name));
         g_dbus_connection_remove_filter(sessionBus(), filter_);
     }
 
@@ -237,11 +226,6 @@ public:
 private:
     static constexpr const char* name = "org.freedesktop.Notifications";
 
-    static void busCall(const char* method, GVariant* parameters)
-    {
-        GVariantPtr(g_dbus_connection_call_sync(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-            "org.freedesktop.DBus", method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
-    }
     static GDBusMessage* onMessage(GDBusConnection* connection, GDBusMessage* message, gboolean incoming, gpointer self)
     {
         if (!incoming || g_strcmp0(g_dbus_message_get_member(message), "Notify") != 0)

@@ -15,15 +15,6 @@ constexpr const char* watcherXml = R"xml(<node>
   </interface>
 </node>)xml";
 
-GObjectPtr<GDBusConnection> newSessionConnection()
-{
-    GMallocPtr<gchar> address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-    auto connection = session_test::connectTo(address ? address.get() : "");
-    if (!connection)
-        throw TrayError("cannot connect to the session bus");
-    return connection;
-}
-
 MenuEntry parseLayout(GVariant* node)
 {
     MenuEntry entry;
@@ -54,19 +45,22 @@ std::string MenuEntry::label() const
 
 const MenuEntry& MenuEntry::find(const std::string& wanted) const
 {
-    for (const auto& child : children) {
-        if (child.label() == wanted)
-            return child;
-        try {
-            return child.find(wanted);
-        } catch (const TrayError&) {
+    std::vector<const MenuEntry*> queue { this };
+    for (std::size_t i = 0; i < queue.size(); ++i)
+        for (const auto& child : queue[i]->children) {
+            if (child.label() == wanted)
+                return child;
+            queue.push_back(&child);
         }
-    }
     throw TrayError("no menu entry labelled " + wanted);
 }
 
-TestTrayHost::TestTrayHost() : connection_(newSessionConnection())
+TestTrayHost::TestTrayHost()
+    : connection_(session_test::connectTo(
+        GMallocPtr<gchar>(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)).get()))
 {
+    if (!connection_)
+        throw TrayError("cannot connect to the session bus");
     signals_ = SignalSubscription(connection_.get(),
         g_dbus_connection_signal_subscribe(connection_.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE, onSignal, this, nullptr));

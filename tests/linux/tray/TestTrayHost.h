@@ -26,7 +26,7 @@ struct MenuEntry {
     // A property as g_variant_print writes it ("'submenu'", "1"); "" when absent.
     std::string printed(const std::string& name) const;
     std::string label() const; // as sent, mnemonics escaped
-    // The first entry with this label, depth first; throws when none.
+    // The first entry with this label, breadth first; throws when none.
     const MenuEntry& find(const std::string& label) const;
 };
 
@@ -38,8 +38,6 @@ class TestTrayHost {
 public:
     TestTrayHost();
     ~TestTrayHost();
-    TestTrayHost(const TestTrayHost&) = delete;
-    TestTrayHost& operator=(const TestTrayHost&) = delete;
 
     // The panel comes (back): it exports the watcher, then takes its name.
     // Items registered with an earlier watcher are forgotten.

@@ -65,9 +65,8 @@ TEST_F(GLibMainLoopTest, IntervalIsRoundedToMilliseconds)
     for (const auto& [seconds, milliseconds] : cases) {
         auto timer = loop.scheduleRepeating(seconds, [] {});
         ASSERT_TRUE(g_main_context_acquire(context.get()));
-        gint priority = 0;
+        gint priority = 0, timeout = -1;
         g_main_context_prepare(context.get(), &priority);
-        gint timeout = -1;
         GPollFD fds[8];
         g_main_context_query(context.get(), priority, &timeout, fds, 8);
         g_main_context_release(context.get());
@@ -84,8 +83,7 @@ TEST_F(GLibMainLoopTest, DestroyingATimerStopsItAndReleasesItsHandlerEvenFromAHa
 {
     auto token = std::make_shared<int>(0);
     std::vector<int> runs(3);
-    platform::TimerHandle first;
-    platform::TimerHandle second;
+    platform::TimerHandle first, second;
     std::string seenAfterReset;
     first = loop.scheduleRepeating(0.005, [&, token, text = std::string(64, 'h')] {
         ++runs[0];

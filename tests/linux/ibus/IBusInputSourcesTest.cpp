@@ -53,12 +53,6 @@ constexpr char anthy[] = "anthy", latin[] = "InputMode.Latin", mozc[] = "mozc-jp
 std::mutex panelMutex;
 std::string panelMode;
 
-std::string panelModeNow()
-{
-    const std::lock_guard lock(panelMutex);
-    return panelMode;
-}
-
 // Owns org.freedesktop.IBus.Panel, so that the daemon tells it what it does
 // not tell a context without the property capability.
 GObjectPtr<GDBusConnection> startStubPanel()
@@ -125,8 +119,8 @@ public:
     std::optional<std::string> currentAsThePlatformSaysIt()
     {
         iterateFor(0.3);
-        const std::string mode = panelModeNow();
-        return mode.empty() ? std::nullopt : std::optional(std::string(engine) + ":" + mode);
+        const std::lock_guard lock(panelMutex);
+        return panelMode.empty() ? std::nullopt : std::optional(std::string(engine) + ":" + panelMode);
     }
     // The application types a key (pressed and released).
     void type(guint keyval)

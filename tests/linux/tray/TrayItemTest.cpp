@@ -194,7 +194,6 @@ TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
             ", (" + id["待ち時間"] + ", {'label': <'待ち時間'>}, [<(" + id["2秒"]
                 + ", {'label': <'2秒'>}, @av [])>, <(" },
         { "GetLayout", "(987654, -1, @as [])", "(u(ia{sv}av))", "No menu item has the id 987654" },
-        { "GetProperty", "(" + id["snake__case"] + ", 'label')", "(v)", "(<'snake__case'>,)" },
         { "GetProperty", "(" + id["snake__case"] + ", 'shortcut')", "(v)", "(<[['Control', 'q']]>,)" },
         { "GetProperty", "(" + id["____"] + ", 'shortcut')", "(v)", "(<[['Control', 'Shift', 'Q']]>,)" },
         { "GetProperty", "(" + id["snake__case"] + ", 'toggle-type')", "(v)", "has no property toggle-type" },

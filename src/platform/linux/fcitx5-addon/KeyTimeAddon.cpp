@@ -20,12 +20,13 @@ std::uint64_t monotonicNow()
     return fcitx::now(CLOCK_MONOTONIC);
 }
 
-// The end of the window of `size` that holds `time`; the last end at or before it.
+// The end of the window of `size` that holds `time`.
 std::uint64_t windowEnd(std::uint64_t time, std::uint64_t size)
 {
     return (time / size + 1) * size;
 }
 
+// Its start: the last grid point at or before `time`.
 std::uint64_t windowStart(std::uint64_t time, std::uint64_t size)
 {
     return time / size * size;

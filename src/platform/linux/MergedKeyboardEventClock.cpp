@@ -1,6 +1,7 @@
 #include "platform/linux/MergedKeyboardEventClock.h"
 
 #include <limits>
+#include <ranges>
 
 namespace lullswitch::linux_backend {
 
@@ -20,11 +21,10 @@ void MergedKeyboardEventClock::addSource(platform::KeyboardEventClock& source)
 
 double MergedKeyboardEventClock::newest(platform::KeyboardEventType type)
 {
-    std::vector<double> readings;
-    readings.reserve(sources_.size());
-    for (auto* source : sources_)
-        readings.push_back(source->secondsSinceLastEvent(type));
-    return platform::smallestValidReading(readings, noReading);
+    // Read as they are taken: nothing is allocated on the timer's path.
+    return platform::smallestValidReading(
+        sources_ | std::views::transform([type](auto* source) { return source->secondsSinceLastEvent(type); }),
+        noReading);
 }
 
 bool MergedKeyboardEventClock::hasReadings()

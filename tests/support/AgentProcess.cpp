@@ -65,18 +65,4 @@ std::optional<int> AgentProcess::waitForExit(double seconds)
     return status_;
 }
 
-std::pair<int, std::string> AgentProcess::runToEnd(const Environment& environment, double seconds)
-{
-    const std::string timeout = std::to_string(seconds);
-    const gchar* argv[] = { "timeout", timeout.c_str(), LULLSWITCH_AGENT, nullptr };
-    gchar* errorText = nullptr;
-    gint status = 0;
-    if (!g_spawn_sync(nullptr, const_cast<gchar**>(argv), environmentWith(environment).get(),
-            static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr, nullptr,
-            &errorText, &status, nullptr))
-        throw TrayError("cannot run lullswitch");
-    const GMallocPtr<gchar> owned(errorText);
-    return { decode(status), errorText ? errorText : "" };
-}
-
 } // namespace lullswitch::tray_test

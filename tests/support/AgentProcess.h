@@ -26,10 +26,6 @@ public:
     // signal; nothing when it still runs after `seconds`.
     std::optional<int> waitForExit(double seconds);
 
-    // Runs it to its end (for start-ups that fail at once): exit status and
-    // what it wrote to stderr.
-    static std::pair<int, std::string> runToEnd(const Environment& environment, double seconds);
-
 private:
     GPid pid_ = 0;
     std::optional<int> status_;

@@ -143,36 +143,23 @@ keys_arrive() { # fcitx5's first key after it attaches is sometimes lost
     done
     fail "no key reached the addon"
 }
-switched_within() { # MS: the agent selects keyboard-us within that time
-    local end=$(($(now) + $1 * 1000))
-    until is_im keyboard-us; do
-        [ "$(now)" -lt "$end" ] || return 1
-        sleep 0.05
-    done
-}
+switched_within() { wait_for "$1" is_im keyboard-us; } # SECONDS: the agent selects keyboard-us by then
 # The switch comes a delay after now, not before; in $elapsed (ms).
 switched_after_delay() { # FIELD WHAT
     local start
     start=$(now)
-    switched_within $((delay * 1000 + 1000)) || fail "$1: no switch after $2"
+    switched_within $((delay + 1)) || fail "$1: no switch after $2"
     elapsed=$(since "$start")
     [ "$elapsed" -ge $((delay * 1000 - 100)) ] || fail "$1: switched ${elapsed} ms after $2, before the delay"
 }
-# The agent's timing under fcitx5 with the addon, in the focused field.
+# The agent's timing under fcitx5 with the addon, in the focused field: that a
+# later key restarts the wait shows with Shift (a stream of keys holding it off
+# is the core's and the addon's tests').
 fcitx_checks() { # FIELD
     anthy
     keys type a
     switched_after_delay "$1" "the last key"
     ok "$1: switches anthy -> keyboard-us ${elapsed} ms after the last key"
-
-    anthy
-    for _ in $(seq 8); do
-        keys type a
-        sleep 0.5
-        is_im anthy || fail "$1: switched while typing"
-    done
-    switched_within $((delay * 1000 + 1000)) || fail "$1: no switch after typing stopped"
-    ok "$1: typing holds it"
 
     anthy
     keys type a
@@ -190,7 +177,7 @@ fcitx_checks() { # FIELD
 kana_kept() { # FIELD ENTRY_PID OUTPUT_FILE
     anthy
     keys type ka
-    switched_within $((delay * 1000 + 1000)) || fail "$1: no switch while kana were composed (input method: $(im))"
+    switched_within $((delay + 1)) || fail "$1: no switch while kana were composed (input method: $(im))"
     keys return
     wait "$2" || fail "$1 did not accept the entry"
     local text

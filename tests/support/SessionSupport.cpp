@@ -11,17 +11,34 @@ namespace lullswitch::session_test {
 
 using namespace linux_backend;
 
-int run(const std::vector<std::string>& argv)
+namespace {
+
+// A wait status as an exit status, -1 for a process ended by a signal.
+int decode(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// As exec takes it; the strings outlive it.
+std::vector<gchar*> argumentVector(const std::vector<std::string>& argv)
 {
     std::vector<gchar*> arguments;
     for (const auto& argument : argv)
         arguments.push_back(const_cast<gchar*>(argument.c_str()));
     arguments.push_back(nullptr);
+    return arguments;
+}
+
+} // namespace
+
+int run(const std::vector<std::string>& argv)
+{
+    auto arguments = argumentVector(argv);
     gint status = 0;
     if (!g_spawn_sync(nullptr, arguments.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
             &status, nullptr))
         return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return decode(status);
 }
 
 bool controlFcitx(const char* command)
@@ -96,22 +113,50 @@ bool fcitxIsOnBus()
     return reply && g_variant_get_boolean(GVariantPtr(g_variant_get_child_value(reply.get(), 0)).get());
 }
 
-InputContextHolder::InputContextHolder()
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Environment& environment, int stopSignal)
+    : stopSignal_(stopSignal)
 {
-    gchar* argv[] = { const_cast<gchar*>(LULLSWITCH_TEST_IC), nullptr };
+    auto arguments = argumentVector(argv);
+    gchar** envp = g_get_environ();
+    for (const auto& [name, value] : environment)
+        envp = value ? g_environ_setenv(envp, name.c_str(), value->c_str(), TRUE)
+                     : g_environ_unsetenv(envp, name.c_str());
+    const platform::UniqueCPtr<gchar*, g_strfreev> env(envp);
     GErrorPtr error;
-    if (!g_spawn_async(nullptr, argv, nullptr,
-            static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr, &pid_,
-            ErrorOut(error)))
-        throw std::runtime_error(std::string("cannot start lullswitch_test_ic: ") + error->message);
+    const bool started = g_spawn_async(nullptr, arguments.data(), env.get(),
+        GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr, nullptr,
+        &pid_, ErrorOut(error));
+    if (!started)
+        throw std::runtime_error("cannot start " + argv.at(0) + ": " + error->message);
 }
 
-InputContextHolder::~InputContextHolder()
+ChildProcess::~ChildProcess()
 {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    signal(stopSignal_);
+    if (!status_)
+        waitpid(pid_, nullptr, 0);
     g_spawn_close_pid(pid_);
 }
+
+void ChildProcess::signal(int number) const
+{
+    if (!status_)
+        kill(pid_, number);
+}
+
+std::optional<int> ChildProcess::waitForExit(double seconds)
+{
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
+    for (int status = 0; !status_; g_usleep(10'000)) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_)
+            status_ = decode(status);
+        else if (g_get_monotonic_time() > deadline)
+            break;
+    }
+    return status_;
+}
+
+InputContextHolder::InputContextHolder() : ChildProcess({ LULLSWITCH_TEST_IC }, {}, SIGTERM) { }
 
 bool InputContextHolder::waitUntilFocused(double seconds)
 {

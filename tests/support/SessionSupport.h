@@ -5,9 +5,11 @@
 
 #include "platform/linux/GLibHandles.h"
 
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lullswitch::session_test {
@@ -42,20 +44,38 @@ std::optional<std::string> fcitxCurrentInputMethod();
 bool fcitxSetCurrentInputMethod(const std::string& name);
 bool fcitxIsOnBus();
 
-// A running lullswitch_test_ic: a focused input context for as long as it
-// lives. Stopped with SIGTERM on destruction.
-class InputContextHolder {
+// A program (searched in PATH) running in the background, with some
+// environment variables set (a value of nullopt unsets one) and its output
+// dropped; on destruction sent `stopSignal` and waited for.
+class ChildProcess {
 public:
-    InputContextHolder();
-    ~InputContextHolder();
-    InputContextHolder(const InputContextHolder&) = delete;
-    InputContextHolder& operator=(const InputContextHolder&) = delete;
+    using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
-    // fcitx5 reports an input method for the focused context.
-    bool waitUntilFocused(double seconds = 5.0);
+    explicit ChildProcess(
+        const std::vector<std::string>& argv, const Environment& environment = {}, int stopSignal = SIGKILL);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    GPid pid() const { return pid_; }
+    void signal(int number) const;
+    // The exit status once it has exited on its own, -1 when killed by a
+    // signal; nothing when it still runs after `seconds`.
+    std::optional<int> waitForExit(double seconds);
 
 private:
     GPid pid_ = 0;
+    int stopSignal_;
+    std::optional<int> status_;
+};
+
+// A running lullswitch_test_ic: a focused input context for as long as it
+// lives.
+class InputContextHolder : public ChildProcess {
+public:
+    InputContextHolder();
+    // fcitx5 reports an input method for the focused context.
+    bool waitUntilFocused(double seconds = 5.0);
 };
 
 } // namespace lullswitch::session_test

@@ -113,7 +113,7 @@ int report()
     }
     sleepFor(0.3);
     say("The panel shows its tray item (registered by " + panel.items().front() + "):");
-    say("  title: " + text(panel.itemProperty("Title")) + "    label: " + text(panel.itemProperty("XAyatanaLabel")));
+    say("  title: " + text(panel.itemProperty("Title")));
     auto toolTip = panel.itemProperty("ToolTip");
     const gchar* toolTipTitle;
     g_variant_get(toolTip.get(), "(&sa(iiay)&s&s)", nullptr, nullptr, &toolTipTitle, nullptr);

@@ -5,6 +5,7 @@
 #include "AgentProcess.h"
 #include "SessionSupport.h"
 #include "TestTrayHost.h"
+#include "platform/linux/OversizedMessageGuard.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -52,6 +53,23 @@ TEST_F(AgentTest, ASecondStartLeavesTheFirstAgentAlone)
     ASSERT_EQ(agent->waitForExit(5), 0);
     // Once the first has gone, a new start runs.
     startAgentWithItem();
+}
+
+// A message big enough to pin memory is refused at once, and the agent starts
+// over in its own process: the item comes back from a new connection.
+TEST_F(AgentTest, AnOversizedMessageIsRefusedAndTheAgentStartsOver)
+{
+    startAgentWithItem();
+    const auto first = host->items().back();
+    const std::string text(linux_backend::OversizedMessageGuard::maximumBodyBytes, 'x');
+    try {
+        host->call(first, "/nowhere", "a.b", "C", g_variant_new("(s)", text.c_str()), "()");
+        ADD_FAILURE() << "answered";
+    } catch (const TrayError& error) {
+        EXPECT_THAT(error.what(), HasSubstr("LimitsExceeded"));
+    }
+    EXPECT_TRUE(iterateUntil([&] { return host->items().back() != first; }, 15));
+    EXPECT_FALSE(agent->waitForExit(0));
 }
 
 TEST(AgentStartupTest, WithoutASessionBusSaysSoAndExitsWithFour)

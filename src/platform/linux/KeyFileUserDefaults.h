@@ -71,6 +71,8 @@ public:
     // file is not.
     std::uint64_t parseCount() const { return parseCount_; }
     bool hasKernelNotices() const { return monitor_.hasKernelNotices(); }
+    // A value given is still waiting for another program's write to end.
+    bool hasWaitingWrite() const { return !pending_.empty(); }
 
 private:
     void onFileMaybeChanged();

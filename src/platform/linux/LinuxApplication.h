@@ -28,6 +28,7 @@ public:
     void run(platform::ApplicationDelegate& delegate) override;
 
     bool isTerminating() const { return session_->isTerminating; }
+    bool isShowingAlert() const { return session_->isAlertShowing; }
 
 private:
     GDBusConnection* sessionBus_;

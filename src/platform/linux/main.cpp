@@ -12,15 +12,16 @@
 #include "platform/linux/GLibRegistrations.h"
 #include "platform/linux/HeapTrimmer.h"
 #include "platform/linux/IBusKeyboardEventClock.h"
+#include "platform/linux/InPlaceRestart.h"
 #include "platform/linux/InputMethodFramework.h"
 #include "platform/linux/KeyFileUserDefaults.h"
 #include "platform/linux/LinuxApplication.h"
 #include "platform/linux/LinuxStatusBar.h"
 #include "platform/linux/MergedKeyboardEventClock.h"
+#include "platform/linux/OversizedMessageGuard.h"
 #include "platform/linux/X11KeyboardEventClock.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -110,7 +111,7 @@ void startWithPlainAllocation(char** argv)
     if (std::getenv("G_SLICE"))
         return;
     setenv("G_SLICE", "always-malloc", 1);
-    execv("/proc/self/exe", argv);
+    lullswitch::linux_backend::InPlaceRestart::replaceImage(argv);
     // Not started again: run as it is.
 }
 
@@ -143,6 +144,10 @@ int main(int argc, char** argv)
     }
 
     const HeapTrimmer heapTrimmer(sessionBus.get());
+    // A message big enough to pin memory for good is refused, and the agent
+    // starts over to shed it.
+    InPlaceRestart restart(sessionBus.get(), instanceName, argv);
+    const OversizedMessageGuard messageGuard(sessionBus.get(), [&restart] { restart.request(); });
     MergedKeyboardEventClock keyboardEventClock;
     Fcitx5KeyTimeClock fcitxKeyTime(sessionBus.get());
     keyboardEventClock.addSource(fcitxKeyTime);
@@ -168,6 +173,7 @@ int main(int argc, char** argv)
     InputMethodFramework inputSources(sessionBus.get());
     LinuxStatusBar statusBar(sessionBus.get());
     LinuxApplication application(sessionBus.get());
+    restart.setWaitWhile([&] { return userDefaults.hasWaitingWrite() || application.isShowingAlert(); });
 
     lullswitch::platform::Platform platform {
         userDefaults,

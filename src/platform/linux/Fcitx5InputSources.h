@@ -32,6 +32,7 @@ public:
     static constexpr unsigned retryMs = 1000;
     static constexpr unsigned pollMs = 250;
 
+    // `presence` must outlive this.
     explicit Fcitx5InputSources(Fcitx5Presence& presence);
     Fcitx5InputSources(const Fcitx5InputSources&) = delete;
     Fcitx5InputSources& operator=(const Fcitx5InputSources&) = delete;

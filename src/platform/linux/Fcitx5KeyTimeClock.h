@@ -17,6 +17,7 @@ namespace lullswitch::linux_backend {
 // event, so all three types read the same.
 class Fcitx5KeyTimeClock final : public platform::KeyboardEventClock {
 public:
+    // `presence` must outlive this.
     explicit Fcitx5KeyTimeClock(Fcitx5Presence& presence);
     Fcitx5KeyTimeClock(const Fcitx5KeyTimeClock&) = delete;
     Fcitx5KeyTimeClock& operator=(const Fcitx5KeyTimeClock&) = delete;

@@ -31,6 +31,7 @@ public:
     static Kind choose(
         bool fcitx5Runs, bool ibusRuns, const char* gtkImModule, const char* qtImModule, const char* xmodifiers);
 
+    // `fcitx5` must outlive this.
     explicit InputMethodFramework(Fcitx5Presence& fcitx5);
     InputMethodFramework(const InputMethodFramework&) = delete;
     InputMethodFramework& operator=(const InputMethodFramework&) = delete;

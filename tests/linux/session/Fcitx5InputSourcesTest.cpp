@@ -18,9 +18,6 @@
 namespace lullswitch {
 namespace {
 
-using linux_backend::Fcitx5InputSources;
-using linux_backend::Fcitx5Presence;
-using linux_backend::GMallocPtr;
 using namespace session_test;
 using namespace contract;
 
@@ -67,11 +64,10 @@ public:
         ASSERT_TRUE(controlFcitx("stop"));
         ASSERT_TRUE(iterateUntil([&] { return !sources.isFcitxOnBus(); }, 5.0));
     }
-    void dropInputContext() { holder_.reset(); }
 
     fakes::FakePlatform fakes;
-    Fcitx5Presence presence { sessionBus() };
-    Fcitx5InputSources sources { presence };
+    linux_backend::Fcitx5Presence presence { sessionBus() };
+    linux_backend::Fcitx5InputSources sources { presence };
 
 private:
     platform::Platform platform_ { fakes.userDefaults, fakes.keyboardEventClock, fakes.mainLoop, sources,
@@ -84,11 +80,10 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Fcitx5, InputSourceServicesContract, Fcitx5Driver
 
 // The user replaces anthy by a layout with a variant, unseen by the backend:
 // anthy is selected on its view, and the read that follows puts the view
-// right; then anthy is refused without a call. Without an input context there
-// is no current source, but still the group. Hung, fcitx5 costs the main loop
-// nothing: no iteration waits; after one call's timeout (well short of GLib's
-// 25 s) there is no source, and once it answers it is read again by itself.
-// Restarted, it is read again.
+// right; then anthy is refused without a call. Hung, fcitx5 costs the main
+// loop nothing: no iteration waits; after one call's timeout (well short of
+// GLib's 25 s) there is no source, and once it answers it is read again by
+// itself. Restarted, it is read again.
 TEST(Fcitx5InputSourcesTest, TheViewFollowsFcitxAndNeverWaitsForIt)
 {
     Fcitx5Driver driver;
@@ -103,13 +98,8 @@ TEST(Fcitx5InputSourcesTest, TheViewFollowsFcitxAndNeverWaitsForIt)
     ASSERT_TRUE(callController("SetInputMethodGroupInfo",
         g_variant_new_parsed("('Default', 'us', [('keyboard-us', ''), ('keyboard-us-dvorak', '')])")));
     EXPECT_EQ(sources.select((*list)[1]), 0);
-    EXPECT_EQ(driver.current(), "anthy");
     EXPECT_TRUE(iterateUntil([&] { return driver.current() == "keyboard-us" && second() == "keyboard-us-dvorak"; }, 5));
     EXPECT_EQ(sources.select((*list)[1]), platform::SelectStatus::notTakenEffect);
-    driver.dropInputContext();
-    ASSERT_TRUE(iterateUntil([] { return fcitxCurrentInputMethod() == ""; }, 5.0));
-    EXPECT_TRUE(iterateUntil([&] { return !sources.copyCurrentKeyboardInputSource(); }, 5));
-    EXPECT_EQ(second(), "keyboard-us-dvorak");
 
     ASSERT_TRUE(controlFcitx("pause"));
     gint64 paused = g_get_monotonic_time(), last = paused, longest = 0;
@@ -120,8 +110,7 @@ TEST(Fcitx5InputSourcesTest, TheViewFollowsFcitxAndNeverWaitsForIt)
         },
         5.0));
     EXPECT_LT(longest, 50'000) << "an iteration waited for fcitx5";
-    EXPECT_GE(secondsSince(paused), 0.4);
-    EXPECT_LT(secondsSince(paused), 1.5);
+    EXPECT_NEAR(secondsSince(paused), 0.9, 0.5) << "not one call's timeout (and a quarter second)";
     EXPECT_EQ(sources.select((*list)[0]), platform::SelectStatus::callFailed);
     ASSERT_TRUE(controlFcitx("resume"));
     EXPECT_TRUE(iterateUntil([&] { return second() == "keyboard-us-dvorak"; }, 5.0)) << "not read again";
@@ -134,7 +123,7 @@ TEST(Fcitx5InputSourcesTest, TheViewFollowsFcitxAndNeverWaitsForIt)
 // only leaves a marker file), no call starts it.
 TEST(Fcitx5InputSourcesActivation, NoCallStartsFcitx)
 {
-    const GMallocPtr<gchar> made(g_dir_make_tmp("lullswitch-activation-XXXXXX", nullptr));
+    const linux_backend::GMallocPtr<gchar> made(g_dir_make_tmp("lullswitch-activation-XXXXXX", nullptr));
     const std::string dir = made.get(), marker = dir + "/started";
     std::ofstream(dir + "/org.fcitx.Fcitx5.service")
         << "[D-BUS Service]\nName=org.fcitx.Fcitx5\nExec=/usr/bin/touch " << marker << "\n";
@@ -156,8 +145,8 @@ TEST(Fcitx5InputSourcesActivation, NoCallStartsFcitx)
     const auto bus = connectTo(("unix:path=" + dir + "/bus").c_str());
     ASSERT_TRUE(bus);
     {
-        Fcitx5Presence presence(bus.get());
-        Fcitx5InputSources sources(presence);
+        linux_backend::Fcitx5Presence presence(bus.get());
+        linux_backend::Fcitx5InputSources sources(presence);
         iterateFor(0.3);
     }
     EXPECT_FALSE(g_file_test(marker.c_str(), G_FILE_TEST_EXISTS));

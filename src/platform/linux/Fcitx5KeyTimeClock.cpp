@@ -37,8 +37,11 @@ void Fcitx5KeyTimeClock::onPresence(bool present)
     if (!present)
         return;
     // Once per start of fcitx5: whether the addon is there, and its reading.
-    g_dbus_connection_call(bus_, fcitxName, keyTimePath, keyTimeInterface, "LastKeyTime", nullptr,
-        G_VARIANT_TYPE("(tt)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, calls_.get(), onReading, this);
+    callWithoutWaiting(bus_, fcitxName, keyTimePath, keyTimeInterface, "LastKeyTime", nullptr, "(tt)", callTimeoutMs,
+        calls_, [this](GVariant* reply) {
+            if (reply)
+                take(reply);
+        });
 }
 
 void Fcitx5KeyTimeClock::onKeyActivity(
@@ -46,16 +49,6 @@ void Fcitx5KeyTimeClock::onKeyActivity(
 {
     if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(tt)")))
         static_cast<Fcitx5KeyTimeClock*>(self)->take(parameters);
-}
-
-void Fcitx5KeyTimeClock::onReading(GObject* bus, GAsyncResult* result, gpointer self)
-{
-    GErrorPtr error;
-    const GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, ErrorOut(error)));
-    if (wasCancelled(error.get()))
-        return;
-    if (reply)
-        static_cast<Fcitx5KeyTimeClock*>(self)->take(reply.get());
 }
 
 void Fcitx5KeyTimeClock::take(GVariant* reading)

@@ -28,7 +28,6 @@ private:
     void onPresence(bool present);
     static void onKeyActivity(
         GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters, gpointer self);
-    static void onReading(GObject* bus, GAsyncResult* result, gpointer self);
     // A reading of the addon: the last key and the moment it was told, both
     // in fcitx5's monotonic microseconds.
     void take(GVariant* reading);

@@ -56,9 +56,15 @@ void callWithoutWaiting(GDBusConnection* connection, const char* name, const cha
     std::function<void(GVariant* reply)> onReply)
 {
     using Reply = std::function<void(GVariant*)>;
+    const GDBusCallFlags flags = G_DBUS_CALL_FLAGS_NO_AUTO_START;
+    const GVariantType* type = replyType ? G_VARIANT_TYPE(replyType) : nullptr;
+    if (!onReply) {
+        g_dbus_connection_call(
+            connection, name, path, interface, method, parameters, type, flags, timeoutMs, nullptr, nullptr, nullptr);
+        return;
+    }
     g_dbus_connection_call(
-        connection, name, path, interface, method, parameters, replyType ? G_VARIANT_TYPE(replyType) : nullptr,
-        G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, pending.get(),
+        connection, name, path, interface, method, parameters, type, flags, timeoutMs, pending.get(),
         [](GObject* source, GAsyncResult* result, gpointer data) {
             const std::unique_ptr<Reply> reply(static_cast<Reply*>(data));
             GErrorPtr error;

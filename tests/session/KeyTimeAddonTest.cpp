@@ -83,6 +83,7 @@ struct Reading {
 // between which quarter seconds held keys. Nothing is told before the time it
 // names or earlier than the key, and an answer tells nothing the signal has not;
 // yet every key is told within a quarter second, a stretch's first within 25 ms.
+// A change of focus or input method is told no finer than a quarter second.
 TEST(KeyTimeAddonTest, ListenersAndPollersLearnNoMoreThanAnIdleMonitor)
 {
     constexpr std::uint64_t gridUs = 25'000, typingUs = 250'000; // the addon's
@@ -153,6 +154,23 @@ TEST(KeyTimeAddonTest, ListenersAndPollersLearnNoMoreThanAnIdleMonitor)
     EXPECT_GE(heard.back().lastKeyUs, std::get<0>(sent.back()));
     EXPECT_LE(heard.back().lastKeyUs, std::get<1>(sent.back()) + gridUs);
     EXPECT_EQ(heard.back().saidAtUs, heard.back().lastKeyUs + typingUs);
+
+    // A new focus, as a switch of input method (a hotkey, maybe), is told
+    // with nothing in it, no sooner than the end of its typing window.
+    std::vector<std::uint64_t> changes; // when each came; 0 for one that said something
+    const guint changeSubscription = g_dbus_connection_signal_subscribe(
+        sessionBus(), nullptr, keyTimeInterface, "InputMethodChanged", keyTimePath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* none, gpointer into) {
+            static_cast<std::vector<std::uint64_t>*>(into)->push_back(g_variant_n_children(none) ? 0 : nowUs());
+        },
+        &changes, nullptr);
+    const std::uint64_t asked = nowUs();
+    ASSERT_FALSE(focusNewFcitxContext(sessionBus(), "keytime-test").empty());
+    iterateFor(0.6);
+    g_dbus_connection_signal_unsubscribe(sessionBus(), changeSubscription);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_GE(changes[0], (asked / typingUs + 1) * typingUs);
+    EXPECT_LT(changes[0], (asked / typingUs + 2) * typingUs + gridUs);
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 #include "input_source/InputSourceIdentifiers.h"
 #include "platform/linux/XkbLayouts.h"
 
+#include <algorithm>
 #include <string_view>
+#include <utility>
 
 namespace lullswitch::linux_backend {
 
@@ -27,69 +29,123 @@ bool typesLatin(std::string_view uniqueName)
 
 } // namespace
 
-Fcitx5InputSources::Fcitx5InputSources(GDBusConnection* sessionBus)
-    : bus_(sessionBus ? G_DBUS_CONNECTION(g_object_ref(sessionBus)) : nullptr)
+Fcitx5InputSources::Fcitx5InputSources(Fcitx5Presence& presence) : bus_(presence.bus())
 {
-    if (bus_) {
-        fcitxWatch_ = watchBusName(
-            bus_.get(), busName, [this](const char*) { owner_ = Owner::present; }, [this] { owner_ = Owner::absent; });
+    if (!bus_)
+        return;
+    changes_ = SignalSubscription(bus_,
+        g_dbus_connection_signal_subscribe(
+            bus_, Fcitx5Presence::busName, Fcitx5Presence::addonInterface, "InputMethodChanged",
+            Fcitx5Presence::addonPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer self) {
+                static_cast<Fcitx5InputSources*>(self)->refresh();
+            },
+            this, nullptr));
+    presence_ = presence.listen([this](bool present) { onPresence(present); });
+}
+
+void Fcitx5InputSources::onPresence(bool present)
+{
+    forget();
+    present_ = present;
+    refresh();
+}
+
+// Nothing in flight or seen before holds any longer.
+void Fcitx5InputSources::forget()
+{
+    calls_.cancelAll();
+    next_.cancel();
+    hasAddon_.reset();
+    reading_ = readAgain_ = false;
+    current_.clear();
+    group_.reset();
+}
+
+void Fcitx5InputSources::failed()
+{
+    forget();
+    if (present_)
+        next_ = ScheduledCall::after(retryMs, [this] { refresh(); });
+}
+
+void Fcitx5InputSources::call(
+    const char* method, GVariant* parameters, const char* replyType, std::function<void(GVariant*)> onReply)
+{
+    callWithoutWaiting(bus_, Fcitx5Presence::busName, controllerPath, controllerInterface, method, parameters,
+        replyType, callTimeoutMs, calls_, [this, onReply = std::move(onReply)](GVariant* reply) {
+            if (reply)
+                onReply(reply);
+            else
+                failed();
+        });
+}
+
+// The group, its input methods, then the current one: fcitx5 answers in
+// order, so the view is of one moment.
+void Fcitx5InputSources::refresh()
+{
+    if (!present_)
+        return;
+    if (reading_) {
+        readAgain_ = true;
+        return;
     }
+    reading_ = true;
+    // Asked first, so that its answer is in before the read's.
+    if (!hasAddon_) {
+        callWithoutWaiting(bus_, Fcitx5Presence::busName, Fcitx5Presence::addonPath, Fcitx5Presence::addonInterface,
+            "LastKeyTime", nullptr, "(tt)", callTimeoutMs, calls_,
+            [this](GVariant* reply) { hasAddon_ = reply != nullptr; });
+    }
+    call("CurrentInputMethodGroup", nullptr, "(s)", [this](GVariant* reply) {
+        const gchar* name = nullptr;
+        g_variant_get(reply, "(&s)", &name);
+        if (*name == '\0') {
+            readCurrent(std::nullopt);
+            return;
+        }
+        call("InputMethodGroupInfo", g_variant_new("(s)", name), "(sa(ss))", [this](GVariant* info) {
+            GVariantIter* entries = nullptr;
+            g_variant_get(info, "(&sa(ss))", nullptr, &entries);
+            std::vector<std::string> group;
+            const gchar* inputMethod = nullptr;
+            while (g_variant_iter_next(entries, "(&s&s)", &inputMethod, nullptr))
+                group.emplace_back(inputMethod);
+            g_variant_iter_free(entries);
+            readCurrent(std::move(group));
+        });
+    });
 }
 
-GVariantPtr Fcitx5InputSources::call(const char* method, GVariant* parameters, const char* replyType)
+void Fcitx5InputSources::readCurrent(std::optional<std::vector<std::string>> group)
 {
-    const GVariantPtr arguments = takeVariant(parameters);
-    if (!bus_ || owner_ == Owner::absent || g_get_monotonic_time() < hungUntil_)
-        return nullptr;
-    GErrorPtr error;
-    GVariantPtr reply(
-        g_dbus_connection_call_sync(bus_.get(), busName, controllerPath, controllerInterface, method, arguments.get(),
-            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, nullptr, ErrorOut(error)));
-    if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
-        hungUntil_ = g_get_monotonic_time() + hungBackoffUs;
-    return reply;
-}
-
-std::optional<std::string> Fcitx5InputSources::currentInputMethod()
-{
-    const auto reply = call("CurrentInputMethod", nullptr, "(s)");
-    if (!reply)
-        return std::nullopt;
-    const gchar* name = nullptr;
-    g_variant_get(reply.get(), "(&s)", &name);
-    return std::string(name);
+    call("CurrentInputMethod", nullptr, "(s)", [this, group = std::move(group)](GVariant* reply) mutable {
+        const gchar* name = nullptr;
+        g_variant_get(reply, "(&s)", &name);
+        current_ = name;
+        group_ = std::move(group);
+        reading_ = false;
+        if (std::exchange(readAgain_, false))
+            refresh();
+        else if (hasAddon_ != true)
+            next_ = ScheduledCall::after(pollMs, [this] { refresh(); });
+    });
 }
 
 platform::InputSourceRef Fcitx5InputSources::copyCurrentKeyboardInputSource()
 {
-    auto name = currentInputMethod();
-    if (!name || name->empty())
-        return {};
-    return makeSource(std::move(*name));
+    return current_.empty() ? platform::InputSourceRef {} : makeSource(current_);
 }
 
 std::optional<std::vector<platform::InputSourceRef>> Fcitx5InputSources::createEnabledInputSourceList()
 {
-    const auto group = call("CurrentInputMethodGroup", nullptr, "(s)");
-    if (!group)
+    if (!group_)
         return std::nullopt;
-    const gchar* groupName = nullptr;
-    g_variant_get(group.get(), "(&s)", &groupName);
-    if (*groupName == '\0')
-        return std::nullopt;
-    const auto info = call("InputMethodGroupInfo", g_variant_new("(s)", groupName), "(sa(ss))");
-    if (!info)
-        return std::nullopt;
-
-    GVariantIter* entries = nullptr;
-    g_variant_get(info.get(), "(&sa(ss))", nullptr, &entries);
     std::vector<platform::InputSourceRef> sources;
-    sources.reserve(g_variant_iter_n_children(entries));
-    const gchar* inputMethod = nullptr;
-    const gchar* layout = nullptr;
-    while (g_variant_iter_next(entries, "(&s&s)", &inputMethod, &layout))
+    sources.reserve(group_->size());
+    for (const auto& inputMethod : *group_)
         sources.push_back(makeSource(inputMethod));
-    g_variant_iter_free(entries);
     return sources;
 }
 
@@ -110,12 +166,17 @@ std::int32_t Fcitx5InputSources::select(const platform::InputSourceRef& source)
 {
     if (!source)
         return platform::SelectStatus::callFailed;
-    const std::string& name = payloadOf(source);
-    if (!bus_ || owner_ == Owner::absent)
+    if (!present_)
         return platform::SelectStatus::notRunning;
-    if (!call("SetCurrentIM", g_variant_new("(s)", name.c_str()), "()"))
+    if (!group_)
         return platform::SelectStatus::callFailed;
-    return currentInputMethod() == name ? platform::SelectStatus::selected : platform::SelectStatus::notTakenEffect;
+    const std::string& name = payloadOf(source);
+    if (std::find(group_->begin(), group_->end(), name) == group_->end())
+        return platform::SelectStatus::notTakenEffect;
+    call("SetCurrentIM", g_variant_new("(s)", name.c_str()), "()", [](GVariant*) {});
+    current_ = name;
+    refresh();
+    return platform::SelectStatus::selected;
 }
 
 } // namespace lullswitch::linux_backend

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "platform/linux/CountedInputSources.h"
-#include "platform/linux/GLibHandles.h"
+#include "platform/linux/Fcitx5Presence.h"
 #include "platform/linux/GLibRegistrations.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,20 +16,24 @@ namespace lullswitch::linux_backend {
 // current source is the input method of the input context fcitx5 acts on (the
 // focused one); the enabled sources are the current group's input methods in
 // group order; a source's identifier is its input method's unique name.
-// Calls never start fcitx5 and give up after callTimeoutMs. While fcitx5 is
-// off the bus there is no current source and no list; it is asked again as
-// soon as it is back.
+//
+// Nothing here waits for fcitx5: the answers come from a view of it that is
+// read without waiting when fcitx5 appears, after every select, and whenever
+// the agent's addon inside fcitx5 tells that the input method, the focus or
+// the group may have changed. Without the addon nothing tells, so the view is
+// read every pollMs: as often as the idle watcher looks, so that a switch by
+// hotkey is seen long before the shortest idle delay (0.5 s) has passed. While
+// fcitx5 is off the bus, or a read has failed (a hung fcitx5 after
+// callTimeoutMs), there is no current source and no list, and fcitx5 is read
+// again every retryMs until it answers. No call starts fcitx5.
 class Fcitx5InputSources final : public CountedInputSources<std::string> {
 public:
-    // fcitx5's name on the session bus.
-    static constexpr const char* busName = "org.fcitx.Fcitx5";
     static constexpr int callTimeoutMs = 500;
-    // After a call has timed out (fcitx5 hangs), calls fail at once for this
-    // long, so that one operation costs the main loop one timeout at most.
-    static constexpr gint64 hungBackoffUs = G_USEC_PER_SEC;
+    static constexpr unsigned retryMs = 1000;
+    static constexpr unsigned pollMs = 250;
 
-    // `sessionBus` may be null: then there is never a source.
-    explicit Fcitx5InputSources(GDBusConnection* sessionBus);
+    // `presence` must outlive this.
+    explicit Fcitx5InputSources(Fcitx5Presence& presence);
     Fcitx5InputSources(const Fcitx5InputSources&) = delete;
     Fcitx5InputSources& operator=(const Fcitx5InputSources&) = delete;
 
@@ -37,23 +42,36 @@ public:
     // Every source is select-capable; a source is ASCII-capable when it is a
     // keyboard layout that types Latin letters.
     std::optional<bool> flag(const platform::InputSourceRef& source, platform::InputSourceFlag flag) override;
-    // SetCurrentIM, then 0 only when fcitx5 reads back that input method.
+    // Sends SetCurrentIM and answers 0 when fcitx5 is on the bus, its last
+    // read succeeded and its group holds the source; the view takes the new
+    // input method at once, and the read that follows corrects it if the
+    // switch did not take.
     std::int32_t select(const platform::InputSourceRef& source) override;
 
-    // False once the name watch has seen fcitx5 leave the bus, until it is
-    // back.
-    bool isFcitxOnBus() const { return owner_ != Owner::absent; }
+    bool isFcitxOnBus() const { return present_; }
 
 private:
-    enum class Owner { unknown, present, absent };
+    // Reads fcitx5 again: at once, or after the read in flight.
+    void refresh();
+    void onPresence(bool present);
+    void readCurrent(std::optional<std::vector<std::string>> group);
+    void forget();
+    void failed();
+    void call(const char* method, GVariant* parameters, const char* replyType, std::function<void(GVariant*)> onReply);
 
-    GVariantPtr call(const char* method, GVariant* parameters, const char* replyType);
-    std::optional<std::string> currentInputMethod();
-
-    GObjectPtr<GDBusConnection> bus_;
-    Owner owner_ = Owner::unknown;
-    gint64 hungUntil_ = 0;
-    BusNameHandle fcitxWatch_;
+    GDBusConnection* bus_;
+    bool present_ = false;
+    // Unknown until asked, on each read after fcitx5 appeared or failed.
+    std::optional<bool> hasAddon_;
+    bool reading_ = false;
+    bool readAgain_ = false;
+    // The view: "" without a focused input context; no group while unknown.
+    std::string current_;
+    std::optional<std::vector<std::string>> group_;
+    PendingCalls calls_;
+    ScheduledCall next_;
+    SignalSubscription changes_;
+    Fcitx5Presence::Listener presence_;
 };
 
 } // namespace lullswitch::linux_backend

@@ -1,30 +1,26 @@
 #include "platform/linux/Fcitx5KeyTimeClock.h"
 
-#include "platform/linux/Fcitx5InputSources.h"
-
 #include <limits>
 
 namespace lullswitch::linux_backend {
 
 namespace {
 
-constexpr const char* fcitxName = Fcitx5InputSources::busName;
-constexpr const char* keyTimePath = "/app/lullswitch/KeyTime";
-constexpr const char* keyTimeInterface = "app.lullswitch.KeyTime1";
+constexpr const char* fcitxName = Fcitx5Presence::busName;
+constexpr const char* keyTimePath = Fcitx5Presence::addonPath;
+constexpr const char* keyTimeInterface = Fcitx5Presence::addonInterface;
 constexpr int callTimeoutMs = 2000;
 
 } // namespace
 
-Fcitx5KeyTimeClock::Fcitx5KeyTimeClock(GDBusConnection* sessionBus)
-    : bus_(sessionBus ? G_DBUS_CONNECTION(g_object_ref(sessionBus)) : nullptr)
+Fcitx5KeyTimeClock::Fcitx5KeyTimeClock(Fcitx5Presence& presence) : bus_(presence.bus())
 {
     if (!bus_)
         return;
-    activity_ = SignalSubscription(bus_.get(),
-        g_dbus_connection_signal_subscribe(bus_.get(), fcitxName, keyTimeInterface, "KeyActivity", keyTimePath, nullptr,
+    activity_ = SignalSubscription(bus_,
+        g_dbus_connection_signal_subscribe(bus_, fcitxName, keyTimeInterface, "KeyActivity", keyTimePath, nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE, onKeyActivity, this, nullptr));
-    fcitxWatch_ = watchBusName(
-        bus_.get(), fcitxName, [this](const char*) { onFcitxAppeared(); }, [this] { onFcitxVanished(); });
+    presence_ = presence.listen([this](bool present) { onPresence(present); });
 }
 
 double Fcitx5KeyTimeClock::secondsSinceLastEvent(platform::KeyboardEventType)
@@ -34,18 +30,18 @@ double Fcitx5KeyTimeClock::secondsSinceLastEvent(platform::KeyboardEventType)
     return static_cast<double>(g_get_monotonic_time() - lastKeyUs_) / static_cast<double>(G_USEC_PER_SEC);
 }
 
-void Fcitx5KeyTimeClock::onFcitxAppeared()
-{
-    calls_.cancelAll();
-    // Once per start of fcitx5: whether the addon is there, and its reading.
-    g_dbus_connection_call(bus_.get(), fcitxName, keyTimePath, keyTimeInterface, "LastKeyTime", nullptr,
-        G_VARIANT_TYPE("(tt)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, calls_.get(), onReading, this);
-}
-
-void Fcitx5KeyTimeClock::onFcitxVanished()
+void Fcitx5KeyTimeClock::onPresence(bool present)
 {
     calls_.cancelAll();
     attached_ = false;
+    if (!present)
+        return;
+    // Once per start of fcitx5: whether the addon is there, and its reading.
+    callWithoutWaiting(bus_, fcitxName, keyTimePath, keyTimeInterface, "LastKeyTime", nullptr, "(tt)", callTimeoutMs,
+        calls_, [this](GVariant* reply) {
+            if (reply)
+                take(reply);
+        });
 }
 
 void Fcitx5KeyTimeClock::onKeyActivity(
@@ -53,16 +49,6 @@ void Fcitx5KeyTimeClock::onKeyActivity(
 {
     if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(tt)")))
         static_cast<Fcitx5KeyTimeClock*>(self)->take(parameters);
-}
-
-void Fcitx5KeyTimeClock::onReading(GObject* bus, GAsyncResult* result, gpointer self)
-{
-    GErrorPtr error;
-    const GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, ErrorOut(error)));
-    if (wasCancelled(error.get()))
-        return;
-    if (reply)
-        static_cast<Fcitx5KeyTimeClock*>(self)->take(reply.get());
 }
 
 void Fcitx5KeyTimeClock::take(GVariant* reading)

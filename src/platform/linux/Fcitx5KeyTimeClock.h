@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/KeyboardEventClock.h"
-#include "platform/linux/GLibHandles.h"
+#include "platform/linux/Fcitx5Presence.h"
 #include "platform/linux/GLibRegistrations.h"
 
 namespace lullswitch::linux_backend {
@@ -17,29 +17,27 @@ namespace lullswitch::linux_backend {
 // event, so all three types read the same.
 class Fcitx5KeyTimeClock final : public platform::KeyboardEventClock {
 public:
-    // `sessionBus` may be null: then it never attaches.
-    explicit Fcitx5KeyTimeClock(GDBusConnection* sessionBus);
+    // `presence` must outlive this.
+    explicit Fcitx5KeyTimeClock(Fcitx5Presence& presence);
     Fcitx5KeyTimeClock(const Fcitx5KeyTimeClock&) = delete;
     Fcitx5KeyTimeClock& operator=(const Fcitx5KeyTimeClock&) = delete;
 
     double secondsSinceLastEvent(platform::KeyboardEventType type) override;
 
 private:
-    void onFcitxAppeared();
-    void onFcitxVanished();
+    void onPresence(bool present);
     static void onKeyActivity(
         GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters, gpointer self);
-    static void onReading(GObject* bus, GAsyncResult* result, gpointer self);
     // A reading of the addon: the last key and the moment it was told, both
     // in fcitx5's monotonic microseconds.
     void take(GVariant* reading);
 
-    GObjectPtr<GDBusConnection> bus_;
+    GDBusConnection* bus_;
     bool attached_ = false;
     gint64 lastKeyUs_ = 0;
     PendingCalls calls_;
     SignalSubscription activity_;
-    BusNameHandle fcitxWatch_;
+    Fcitx5Presence::Listener presence_;
 };
 
 } // namespace lullswitch::linux_backend

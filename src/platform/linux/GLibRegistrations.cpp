@@ -1,5 +1,7 @@
 #include "platform/linux/GLibRegistrations.h"
 
+#include <memory>
+
 namespace lullswitch::linux_backend {
 
 namespace {
@@ -47,6 +49,30 @@ BusNameHandle watchBusName(GDBusConnection* connection, const char* name,
             new Handlers { std::move(onAppeared), std::move(onVanished) },
             [](gpointer handlers) { delete static_cast<Handlers*>(handlers); }),
         g_bus_unwatch_name);
+}
+
+void callWithoutWaiting(GDBusConnection* connection, const char* name, const char* path, const char* interface,
+    const char* method, GVariant* parameters, const char* replyType, int timeoutMs, const PendingCalls& pending,
+    std::function<void(GVariant* reply)> onReply)
+{
+    using Reply = std::function<void(GVariant*)>;
+    const GDBusCallFlags flags = G_DBUS_CALL_FLAGS_NO_AUTO_START;
+    const GVariantType* type = replyType ? G_VARIANT_TYPE(replyType) : nullptr;
+    if (!onReply) {
+        g_dbus_connection_call(
+            connection, name, path, interface, method, parameters, type, flags, timeoutMs, nullptr, nullptr, nullptr);
+        return;
+    }
+    g_dbus_connection_call(
+        connection, name, path, interface, method, parameters, type, flags, timeoutMs, pending.get(),
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            const std::unique_ptr<Reply> reply(static_cast<Reply*>(data));
+            GErrorPtr error;
+            const GVariantPtr value(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, ErrorOut(error)));
+            if (!wasCancelled(error.get()))
+                (*reply)(value.get());
+        },
+        new Reply(std::move(onReply)));
 }
 
 ScheduledCall ScheduledCall::attach(GSource* source, std::function<void()> callback, int priority)

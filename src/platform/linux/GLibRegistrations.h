@@ -146,4 +146,11 @@ inline bool wasCancelled(const GError* error)
     return error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
 }
 
+// A call sent without waiting, which never starts its destination. Its reply
+// goes to `onReply` (null when the call failed), unless `pending` has
+// cancelled it first; without `onReply` nobody waits for it.
+void callWithoutWaiting(GDBusConnection* connection, const char* name, const char* path, const char* interface,
+    const char* method, GVariant* parameters, const char* replyType, int timeoutMs, const PendingCalls& pending,
+    std::function<void(GVariant* reply)> onReply);
+
 } // namespace lullswitch::linux_backend

@@ -171,24 +171,9 @@ void IBusConnection::call(const char* path, const char* interface, const char* m
 void IBusConnection::callOn(GDBusConnection* connection, const char* path, const char* interface, const char* method,
     GVariant* parameters, std::function<void(GVariant* reply)> onReply)
 {
-    using Reply = std::function<void(GVariant*)>;
     const char* destination = g_str_equal(interface, "org.freedesktop.DBus") ? "org.freedesktop.DBus" : daemonName;
-    if (!onReply) {
-        g_dbus_connection_call(connection, destination, path, interface, method, parameters, nullptr,
-            G_DBUS_CALL_FLAGS_NO_AUTO_START, callTimeoutMs, nullptr, nullptr, nullptr);
-        return;
-    }
-    g_dbus_connection_call(
-        connection, destination, path, interface, method, parameters, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
-        callTimeoutMs, pending_.get(),
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            const std::unique_ptr<Reply> reply(static_cast<Reply*>(data));
-            GErrorPtr error;
-            const GVariantPtr value(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, ErrorOut(error)));
-            if (!wasCancelled(error.get()))
-                (*reply)(value.get());
-        },
-        new Reply(std::move(onReply)));
+    callWithoutWaiting(connection, destination, path, interface, method, parameters, nullptr, callTimeoutMs, pending_,
+        std::move(onReply));
 }
 
 } // namespace lullswitch::linux_backend

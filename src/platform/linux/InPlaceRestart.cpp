@@ -9,12 +9,8 @@ namespace lullswitch::linux_backend {
 
 namespace {
 
-void callBus(GDBusConnection* bus, const char* method, GVariant* parameters, int timeoutMs, GCancellable* cancellable,
-    GAsyncReadyCallback onReply, gpointer data)
-{
-    g_dbus_connection_call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method,
-        parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, timeoutMs, cancellable, onReply, data);
-}
+constexpr const char* busName = "org.freedesktop.DBus";
+constexpr const char* busPath = "/org/freedesktop/DBus";
 
 } // namespace
 
@@ -39,15 +35,8 @@ void InPlaceRestart::startWhenAllowed()
     }
     // Once the bus has answered, the name is free for the new image; with no
     // answer in time it starts all the same.
-    callBus(
-        bus_.get(), "ReleaseName", g_variant_new("(s)", ownedName_.c_str()), releaseTimeoutMs, calls_.get(),
-        [](GObject* bus, GAsyncResult* result, gpointer self) {
-            GErrorPtr error;
-            const GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, ErrorOut(error)));
-            if (!wasCancelled(error.get()))
-                static_cast<InPlaceRestart*>(self)->start();
-        },
-        this);
+    callWithoutWaiting(bus_.get(), busName, busPath, busName, "ReleaseName", g_variant_new("(s)", ownedName_.c_str()),
+        nullptr, releaseTimeoutMs, calls_, [this](GVariant*) { start(); });
 }
 
 void InPlaceRestart::start()
@@ -55,8 +44,8 @@ void InPlaceRestart::start()
     replaceImage(argv_);
     // Still this image: it takes its name back and runs on as it was.
     constexpr guint32 doNotQueue = 4;
-    callBus(bus_.get(), "RequestName", g_variant_new("(su)", ownedName_.c_str(), doNotQueue), -1, nullptr, nullptr,
-        nullptr);
+    callWithoutWaiting(bus_.get(), busName, busPath, busName, "RequestName",
+        g_variant_new("(su)", ownedName_.c_str(), doNotQueue), nullptr, -1, calls_, nullptr);
     isRequested_ = false;
 }
 

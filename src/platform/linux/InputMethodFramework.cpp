@@ -24,20 +24,15 @@ InputMethodFramework::Kind InputMethodFramework::choose(
     return Kind::fcitx5;
 }
 
-InputMethodFramework::InputMethodFramework(GDBusConnection* sessionBus)
-    : fcitx5_(sessionBus), ibus_([this] { update(); })
+InputMethodFramework::InputMethodFramework(Fcitx5Presence& fcitx5) : fcitx5_(fcitx5), ibus_([this] { update(); })
 {
-    if (sessionBus) {
-        const auto fcitxRuns = [this](bool runs) {
-            fcitxRuns_ = runs;
-            update();
-        };
-        fcitxWatch_ = watchBusName(
-            sessionBus, Fcitx5InputSources::busName, [fcitxRuns](const char*) { fcitxRuns(true); },
-            [fcitxRuns] { fcitxRuns(false); });
-    } else {
+    // With a bus, the first word on fcitx5 decides; without, there is none.
+    if (!fcitx5.bus())
         update();
-    }
+    fcitxPresence_ = fcitx5.listen([this](bool present) {
+        fcitxRuns_ = present;
+        update();
+    });
 }
 
 void InputMethodFramework::update()

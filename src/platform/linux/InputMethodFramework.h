@@ -2,7 +2,7 @@
 
 #include "platform/linux/CountedInputSources.h"
 #include "platform/linux/Fcitx5InputSources.h"
-#include "platform/linux/GLibRegistrations.h"
+#include "platform/linux/Fcitx5Presence.h"
 #include "platform/linux/IBusInputSources.h"
 
 #include <cstdint>
@@ -31,7 +31,8 @@ public:
     static Kind choose(
         bool fcitx5Runs, bool ibusRuns, const char* gtkImModule, const char* qtImModule, const char* xmodifiers);
 
-    explicit InputMethodFramework(GDBusConnection* sessionBus);
+    // `fcitx5` must outlive this.
+    explicit InputMethodFramework(Fcitx5Presence& fcitx5);
     InputMethodFramework(const InputMethodFramework&) = delete;
     InputMethodFramework& operator=(const InputMethodFramework&) = delete;
 
@@ -50,10 +51,10 @@ private:
 
     Fcitx5InputSources fcitx5_;
     IBusInputSources ibus_;
-    BusNameHandle fcitxWatch_;
     bool fcitxRuns_ = false;
     Kind kind_ = Kind::none;
     bool announced_ = false;
+    Fcitx5Presence::Listener fcitxPresence_;
 };
 
 } // namespace lullswitch::linux_backend

@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/DesktopAlert.h"
 #include "platform/linux/Fcitx5KeyTimeClock.h"
+#include "platform/linux/Fcitx5Presence.h"
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GLibRegistrations.h"
@@ -148,8 +149,9 @@ int main(int argc, char** argv)
     // starts over to shed it.
     InPlaceRestart restart(sessionBus.get(), instanceName, argv);
     const OversizedMessageGuard messageGuard(sessionBus.get(), [&restart] { restart.request(); });
+    Fcitx5Presence fcitx5(sessionBus.get());
     MergedKeyboardEventClock keyboardEventClock;
-    Fcitx5KeyTimeClock fcitxKeyTime(sessionBus.get());
+    Fcitx5KeyTimeClock fcitxKeyTime(fcitx5);
     keyboardEventClock.addSource(fcitxKeyTime);
     auto x11KeyEvents = isX11Session() ? X11KeyboardEventClock::open() : nullptr;
     if (x11KeyEvents)
@@ -170,7 +172,7 @@ int main(int argc, char** argv)
             DesktopAlert::notify(sessionBus.get(), "設定を保存できません", message);
     };
     KeyFileUserDefaults userDefaults(KeyFileUserDefaults::defaultPath(), mainLoop, std::move(preferences));
-    InputMethodFramework inputSources(sessionBus.get());
+    InputMethodFramework inputSources(fcitx5);
     LinuxStatusBar statusBar(sessionBus.get());
     LinuxApplication application(sessionBus.get());
     restart.setWaitWhile([&] { return userDefaults.hasWaitingWrite() || application.isShowingAlert(); });

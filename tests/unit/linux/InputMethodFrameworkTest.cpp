@@ -46,7 +46,8 @@ TEST(InputMethodFrameworkTest, LeavesTheWorkingDirectoryAloneWhenTheConfiguratio
         g_setenv("XDG_CONFIG_HOME", "relative", TRUE);
         const bool moved = g_chdir(folder.get()) == 0;
         {
-            InputMethodFramework framework(nullptr);
+            Fcitx5Presence noBus(nullptr);
+            InputMethodFramework framework(noBus);
         }
         std::exit(moved && g_rmdir(folder.get()) == 0 ? 0 : 1);
     };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <ctime>
 #include <exception>
+#include <utility>
 
 namespace lullswitch::fcitx5_addon {
 
@@ -51,6 +52,20 @@ KeyTimeAddon::KeyTimeAddon(fcitx::Instance* instance) : instance_(instance), int
     // seen, even one that a later handler takes.
     keyWatch_ = instance->watchEvent(fcitx::EventType::InputContextKeyEvent, fcitx::EventWatcherPhase::PreInputMethod,
         [this](fcitx::Event&) { onKey(); });
+    // What may change fcitx5's current input method (its focused input
+    // context's) or the group, told once per typing window.
+    changeTimer_ = instance->eventLoop().addTimeEvent(
+        CLOCK_MONOTONIC, monotonicNow(), timerAccuracyUs, [this](fcitx::EventSourceTime*, std::uint64_t) {
+            changeUntold_ = false;
+            if (exported_)
+                send([this] { interface_.inputMethodChanged(); });
+            return true;
+        });
+    changeTimer_->setEnabled(false);
+    for (const auto type : { fcitx::EventType::InputContextSwitchInputMethod, fcitx::EventType::InputContextFocusIn,
+             fcitx::EventType::InputContextDestroyed, fcitx::EventType::InputMethodGroupChanged })
+        changeWatches_.push_back(instance->watchEvent(
+            type, fcitx::EventWatcherPhase::Default, [this](fcitx::Event&) { onInputMethodMayChange(); }));
 }
 
 KeyTimeAddon::~KeyTimeAddon() = default;
@@ -96,6 +111,14 @@ bool KeyTimeAddon::onTimer()
     return true;
 }
 
+void KeyTimeAddon::onInputMethodMayChange()
+{
+    if (std::exchange(changeUntold_, true))
+        return;
+    changeTimer_->setTime(windowEnd(monotonicNow(), typingWindowUs));
+    changeTimer_->setOneShot();
+}
+
 void KeyTimeAddon::setTimer(std::uint64_t at)
 {
     timer_->setTime(at);
@@ -105,11 +128,15 @@ void KeyTimeAddon::setTimer(std::uint64_t at)
 void KeyTimeAddon::tell(std::uint64_t lastKey, std::uint64_t at)
 {
     told_ = { lastKey, at };
-    if (!exported_)
-        return;
-    // Nobody listening, or a bus in trouble, must never reach typing.
+    if (exported_)
+        send([this, lastKey, at] { interface_.keyActivity(lastKey, at); });
+}
+
+// Nobody listening, or a bus in trouble, must never reach typing.
+void KeyTimeAddon::send(const std::function<void()>& signal)
+{
     try {
-        interface_.keyActivity(lastKey, at);
+        signal();
     } catch (const std::exception&) {
     }
 }

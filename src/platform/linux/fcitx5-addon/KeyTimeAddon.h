@@ -7,7 +7,9 @@
 #include <fcitx/instance.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace lullswitch::fcitx5_addon {
 
@@ -25,6 +27,10 @@ namespace lullswitch::fcitx5_addon {
 // rounded up, so a reader never takes the keyboard for idle longer than it
 // was; the reader learns of a first key within `edgeWindowUs`, so that a
 // pause that has just ended is not taken for idle either.
+//
+// A change of input method, of the focused input context or of the group is
+// told too, with nothing in it, at the end of the typing window it falls in:
+// a hotkey that switched is placed no finer than its typing already is.
 class KeyTimeAddon final : public fcitx::AddonInstance {
 public:
     // A tenth of the agent's 0.25 s tick. After the delay a switch waits for
@@ -43,7 +49,9 @@ public:
 private:
     void onKey();
     bool onTimer();
+    void onInputMethodMayChange();
     void tell(std::uint64_t lastKey, std::uint64_t at);
+    static void send(const std::function<void()>& signal);
     void setTimer(std::uint64_t at);
     KeyTimeInterface::Reading read() const;
 
@@ -55,8 +63,11 @@ private:
     KeyTimeInterface::Reading told_;
     KeyTimeInterface interface_;
     bool exported_ = false;
+    bool changeUntold_ = false;
     std::unique_ptr<fcitx::EventSourceTime> timer_;
+    std::unique_ptr<fcitx::EventSourceTime> changeTimer_;
     std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> keyWatch_;
+    std::vector<std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>>> changeWatches_;
 };
 
 } // namespace lullswitch::fcitx5_addon

@@ -13,7 +13,9 @@ namespace lullswitch::fcitx5_addon {
 // CLOCK_MONOTONIC microseconds, both on the addon's grid: the last key, rounded
 // up to the end of its window, and the moment as of which that is said, so
 // that a reader can tell the age of the reading. No member carries anything
-// finer, nor anything about the key itself.
+// finer, nor anything about the key itself. InputMethodChanged carries
+// nothing: the input method, the focused input context or the group may have
+// changed, told on the grid of a typing window.
 class KeyTimeInterface : public fcitx::dbus::ObjectVTable<KeyTimeInterface> {
 public:
     static constexpr const char* path = "/app/lullswitch/KeyTime";
@@ -30,6 +32,7 @@ private:
 public:
     FCITX_OBJECT_VTABLE_METHOD(lastKeyTime, "LastKeyTime", "", "tt");
     FCITX_OBJECT_VTABLE_SIGNAL(keyActivity, "KeyActivity", "tt")
+    FCITX_OBJECT_VTABLE_SIGNAL(inputMethodChanged, "InputMethodChanged", "")
 };
 
 } // namespace lullswitch::fcitx5_addon

@@ -197,10 +197,12 @@ TEST(IBusInputSourcesTest, FollowsThePanelWhenTheApplicationShowsNoPropertiesAnd
 // fcitx5's IBus frontend may own org.freedesktop.IBus on the session bus and
 // write an IBus address file that points there: libibus connects, but that is
 // no IBus. A restarted daemon is found again by both connections.
+// Oversized messages are refused on libibus's connection as on the session bus.
 TEST(IBusInputSourcesTest, CountsKeysTakesNoEmulationForIBusAndFindsARestartedDaemon)
 {
     IBusDriver<anthy, latin> driver;
-    linux_backend::IBusKeyboardEventClock clock;
+    bool refused = false;
+    linux_backend::IBusKeyboardEventClock clock([&] { refused = true; });
     const auto idle = [&] { return clock.secondsSinceLastEvent(platform::KeyboardEventType::keyUp); };
     ASSERT_TRUE(iterateUntil([&] { return clock.isIBusRunning(); }, 5.0));
     iterateFor(0.3);
@@ -208,6 +210,12 @@ TEST(IBusInputSourcesTest, CountsKeysTakesNoEmulationForIBusAndFindsARestartedDa
     driver.type(IBUS_KEY_a);
     iterateFor(0.05);
     EXPECT_LT(idle(), 0.1);
+    // libibus's one connection refuses a message too big to take, and says so.
+    GDBusConnection* ibus = ibus_bus_get_connection(linux_backend::GObjectPtr<IBusBus>(ibus_bus_new()).get());
+    const std::string big(linux_backend::OversizedMessageGuard::maximumBodyBytes, 'x');
+    EXPECT_FALSE(
+        callOn(ibus, g_dbus_connection_get_unique_name(ibus), "/", "a.B", "C", g_variant_new("(s)", big.c_str())));
+    EXPECT_TRUE(iterateUntil([&] { return refused; }, 5.0));
 
     driver.makeUnavailable();
     EXPECT_TRUE(std::isnan(idle()));

@@ -52,8 +52,11 @@ private:
     GMainContext* const context_;
 };
 
-IBusConnection::IBusConnection(std::vector<IBusNews::Kind> kinds, NewsHandler onNews, std::function<void()> onChange)
-    : receiver_(std::make_shared<Receiver>(std::move(kinds), std::move(onNews))), onChange_(std::move(onChange))
+IBusConnection::IBusConnection(std::vector<IBusNews::Kind> kinds, NewsHandler onNews, std::function<void()> onChange,
+    std::function<void()> onOversizedMessage)
+    : receiver_(std::make_shared<Receiver>(std::move(kinds), std::move(onNews))),
+      onChange_(std::move(onChange)),
+      onOversizedMessage_(std::move(onOversizedMessage))
 {
     // libibus makes the folder of its address file: with no absolute
     // configuration folder (a relative XDG_CONFIG_HOME, an empty HOME) it
@@ -92,6 +95,8 @@ void IBusConnection::onConnected(IBusBus*, gpointer self)
     if (!bus)
         return;
     connection->connection_.reset(G_DBUS_CONNECTION(g_object_ref(bus)));
+    if (connection->onOversizedMessage_)
+        connection->guard_.emplace(bus, connection->onOversizedMessage_);
     connection->callOn(bus, "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
         g_variant_new("(s)", daemonName), [connection](GVariant* reply) {
             const gchar* owner = nullptr;
@@ -147,6 +152,7 @@ void IBusConnection::forget()
 {
     pending_.cancelAll();
     filter_.reset();
+    guard_.reset();
     connection_.reset();
     if (std::exchange(isDaemon_, false))
         changed();

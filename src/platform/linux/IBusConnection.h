@@ -3,11 +3,13 @@
 #include "platform/linux/GLibHandles.h"
 #include "platform/linux/GLibRegistrations.h"
 #include "platform/linux/IBusNews.h"
+#include "platform/linux/OversizedMessageGuard.h"
 
 #include <ibus.h>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace lullswitch::linux_backend {
@@ -27,8 +29,12 @@ class IBusConnection {
 public:
     using NewsHandler = std::function<void(const IBusNews& news, gint64 receivedAtUs)>;
 
-    // `onChange` runs whenever the daemon comes or goes.
-    IBusConnection(std::vector<IBusNews::Kind> kinds, NewsHandler onNews, std::function<void()> onChange = {});
+    // `onChange` runs whenever the daemon comes or goes. With
+    // `onOversizedMessage`, the connection refuses messages too big to take
+    // (see OversizedMessageGuard) and says so there; one connection of the
+    // process's is enough, since libibus has only one.
+    IBusConnection(std::vector<IBusNews::Kind> kinds, NewsHandler onNews, std::function<void()> onChange = {},
+        std::function<void()> onOversizedMessage = {});
     ~IBusConnection();
     IBusConnection(const IBusConnection&) = delete;
     IBusConnection& operator=(const IBusConnection&) = delete;
@@ -54,9 +60,11 @@ private:
 
     std::shared_ptr<Receiver> receiver_;
     std::function<void()> onChange_;
+    std::function<void()> onOversizedMessage_;
     GObjectPtr<IBusBus> bus_;
     GObjectPtr<GDBusConnection> connection_;
     FilterRegistration filter_;
+    std::optional<OversizedMessageGuard> guard_;
     PendingCalls pending_;
     bool isDaemon_ = false;
 };

@@ -4,10 +4,12 @@
 
 namespace lullswitch::linux_backend {
 
-IBusKeyboardEventClock::IBusKeyboardEventClock()
+IBusKeyboardEventClock::IBusKeyboardEventClock(std::function<void()> onOversizedMessage)
     : lastEventUs_(g_get_monotonic_time()),
-      connection_({ IBusNews::Kind::keyEvent },
-          [this](const IBusNews&, gint64 receivedAtUs) { lastEventUs_ = std::max(lastEventUs_, receivedAtUs); })
+      connection_(
+          { IBusNews::Kind::keyEvent },
+          [this](const IBusNews&, gint64 receivedAtUs) { lastEventUs_ = std::max(lastEventUs_, receivedAtUs); }, {},
+          std::move(onOversizedMessage))
 {
 }
 

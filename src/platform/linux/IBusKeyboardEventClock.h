@@ -12,7 +12,8 @@ namespace lullswitch::linux_backend {
 // came is kept, nothing of the key.
 class IBusKeyboardEventClock final : public platform::KeyboardEventClock {
 public:
-    IBusKeyboardEventClock();
+    // `onOversizedMessage`: see IBusConnection.
+    explicit IBusKeyboardEventClock(std::function<void()> onOversizedMessage = {});
     IBusKeyboardEventClock(const IBusKeyboardEventClock&) = delete;
     IBusKeyboardEventClock& operator=(const IBusKeyboardEventClock&) = delete;
 

@@ -156,7 +156,7 @@ int main(int argc, char** argv)
     auto x11KeyEvents = isX11Session() ? X11KeyboardEventClock::open() : nullptr;
     if (x11KeyEvents)
         keyboardEventClock.addSource(*x11KeyEvents);
-    IBusKeyboardEventClock ibusKeyEvents;
+    IBusKeyboardEventClock ibusKeyEvents([&restart] { restart.request(); });
     keyboardEventClock.addSource(ibusKeyEvents);
     ScheduledCall keyboardLook;
     keyboardLook = ScheduledCall::after(sourceGraceMs,

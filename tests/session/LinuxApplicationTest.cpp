@@ -4,6 +4,7 @@
 #include "platform/linux/LinuxApplication.h"
 #include "SessionBus.h"
 #include "SessionSupport.h"
+#include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GLibRegistrations.h"
 
 #include <gmock/gmock.h>
@@ -61,15 +62,6 @@ TEST(LinuxApplicationTest, QuitsOnceThroughTheLoopAfterLaunchAndRunReturns)
         EXPECT_EQ(delegate.log, (quit < 0 ? Strings {} : Strings { "launch", "terminate" })) << quit;
         EXPECT_TRUE(application.isTerminating());
     }
-}
-
-// Calls `check` every few milliseconds on the default context while the source lives.
-GSourcePtr tick(std::function<void()> check)
-{
-    GSourcePtr source(g_timeout_source_new(10));
-    setCallback(source.get(), std::move(check), true);
-    g_source_attach(source.get(), nullptr);
-    return source;
 }
 
 // A dialog program in a directory of its own, put first on PATH: it records
@@ -153,9 +145,9 @@ TEST(DesktopAlertTest, TextsReachTheDialogVerbatimThroughAnArgumentVector)
     }
 }
 
-// The first alert is released from a timer's fifth run: the main context kept
-// running. The second, shown once the first is dismissed, ends with
-// termination, and its dialog with it.
+// The alert is released from a timer's fifth run: the main context kept
+// running. Shown again once dismissed, it waits anew, ends with termination,
+// and its dialog with it.
 TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTermination)
 {
     FakeDialog dialog("zenity", true);
@@ -164,7 +156,7 @@ TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTerminatio
     int ticks = 0;
     std::optional<long> refused;
     std::vector<long> responses;
-    const auto ticker = tick([&] {
+    const auto ticker = GLibMainLoop().scheduleRepeating(0.01, [&] {
         if (dialog.starts() == 1 && ++ticks == 5) {
             refused = makeAlert(application)->runModal();
             dialog.release();
@@ -173,9 +165,10 @@ TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTerminatio
             application.terminate();
     });
     delegate.onLaunch = [&] {
-        responses.push_back(makeAlert(application)->runModal());
+        const auto alert = makeAlert(application);
+        responses.push_back(alert->runModal());
         dialog.hold();
-        responses.push_back(makeAlert(application)->runModal());
+        responses.push_back(alert->runModal());
     };
     application.run(delegate);
 

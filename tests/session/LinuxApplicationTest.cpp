@@ -12,9 +12,7 @@
 
 #include <csignal>
 #include <fstream>
-#include <mutex>
 #include <sys/stat.h>
-#include <thread>
 
 namespace lullswitch::linux_backend {
 namespace {
@@ -186,79 +184,63 @@ TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTerminatio
         5));
 }
 
-// org.freedesktop.Notifications on this process's own connection, answered
-// from GDBus's worker thread: the alert calls it synchronously from this one.
+// org.freedesktop.Notifications on this process's own connection: Notify is
+// answered with `id`, its printed arguments kept.
 class FakeNotificationServer {
 public:
     static constexpr std::uint32_t id = 7;
 
-    FakeNotificationServer() : filter_(g_dbus_connection_add_filter(sessionBus(), onMessage, this, nullptr))
-    {
-        session_test::callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "RequestName", g_variant_new("(su)", name, 4u));
-    }
-    ~FakeNotificationServer()
-    {
-        session_test::callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "ReleaseName", g_variant_new("(s)", name));
-        g_dbus_connection_remove_filter(sessionBus(), filter_);
-    }
+    FakeNotificationServer() { callBus("RequestName", g_variant_new("(su)", name, 4u)); }
+    ~FakeNotificationServer() { callBus("ReleaseName", g_variant_new("(s)", name)); }
 
-    // The printed arguments of the last Notify call.
-    std::string notified() const
-    {
-        std::lock_guard lock(mutex_);
-        return notified_;
-    }
     void close(std::uint32_t notification) const
     {
         g_dbus_connection_emit_signal(sessionBus(), nullptr, "/org/freedesktop/Notifications", name,
             "NotificationClosed", g_variant_new("(uu)", notification, 2u), nullptr);
     }
 
+    std::string notified;
+
 private:
     static constexpr const char* name = "org.freedesktop.Notifications";
 
-    static GDBusMessage* onMessage(GDBusConnection* connection, GDBusMessage* message, gboolean incoming, gpointer self)
+    static void callBus(const char* method, GVariant* parameters)
     {
-        if (!incoming || g_strcmp0(g_dbus_message_get_member(message), "Notify") != 0)
-            return message;
-        auto* server = static_cast<FakeNotificationServer*>(self);
-        {
-            std::lock_guard lock(server->mutex_);
-            server->notified_ = GMallocPtr<gchar>(g_variant_print(g_dbus_message_get_body(message), FALSE)).get();
-        }
-        GObjectPtr<GDBusMessage> reply(g_dbus_message_new_method_reply(message));
-        g_dbus_message_set_body(reply.get(), g_variant_new("(u)", id));
-        g_dbus_connection_send_message(connection, reply.get(), G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
-        g_object_unref(message);
-        return nullptr;
+        session_test::callOn(
+            sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method, parameters);
+    }
+    static void onNotify(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+        GDBusMethodInvocation* invocation, gpointer self)
+    {
+        static_cast<FakeNotificationServer*>(self)->notified
+            = GMallocPtr<gchar>(g_variant_print(parameters, FALSE)).get();
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", id));
     }
 
-    guint filter_;
-    mutable std::mutex mutex_;
-    std::string notified_;
+    static constexpr GDBusInterfaceVTable vtable { onNotify, nullptr, nullptr, {} };
+    ObjectRegistration registration_ = exportObject(sessionBus(), "/org/freedesktop/Notifications",
+        "<node><interface name='org.freedesktop.Notifications'><method name='Notify'><arg type='s'/><arg type='u'/>"
+        "<arg type='s'/><arg type='s'/><arg type='s'/><arg type='as'/><arg type='a{sv}'/><arg type='i'/>"
+        "<arg type='u' direction='out'/></method></interface></node>",
+        vtable, this);
 };
 
-// Without a dialog program a notification stands in; with neither, nothing.
+// Without a dialog program a notification stands in until it is closed, not
+// another; with neither, nothing.
 TEST(DesktopAlertTest, WithoutADialogProgramANotificationStandsInUntilClosed)
 {
     FakeDialog noDialog("not-a-dialog", false);
     LinuxApplication application(sessionBus());
     EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::abortReturn);
     FakeNotificationServer server;
-    std::thread closer([&] {
-        while (server.notified().empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        server.close(FakeNotificationServer::id + 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        server.close(FakeNotificationServer::id);
+    int ticks = 0;
+    const auto closer = GLibMainLoop().scheduleRepeating(0.01, [&] {
+        if (!server.notified.empty() && ++ticks % 10 == 1)
+            server.close(ticks == 1 ? FakeNotificationServer::id + 1 : FakeNotificationServer::id);
     });
-    const gint64 start = g_get_monotonic_time();
     EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::firstButtonReturn);
-    closer.join();
-    EXPECT_GE(session_test::secondsSince(start), 0.1) << "another notification's closing does not end it";
-    EXPECT_THAT(server.notified(),
+    EXPECT_GT(ticks, 10) << "another notification's closing does not end it";
+    EXPECT_THAT(server.notified,
         HasSubstr("('Lullswitch', 0, 'dialog-information', 'Lullswitch', 'Two.\\n\\nLines.', ['default', 'OK']"));
 }
 

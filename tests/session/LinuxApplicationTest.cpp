@@ -190,9 +190,6 @@ class FakeNotificationServer {
 public:
     static constexpr std::uint32_t id = 7;
 
-    FakeNotificationServer() { callBus("RequestName", g_variant_new("(su)", name, 4u)); }
-    ~FakeNotificationServer() { callBus("ReleaseName", g_variant_new("(s)", name)); }
-
     void close(std::uint32_t notification) const
     {
         g_dbus_connection_emit_signal(sessionBus(), nullptr, "/org/freedesktop/Notifications", name,
@@ -204,11 +201,6 @@ public:
 private:
     static constexpr const char* name = "org.freedesktop.Notifications";
 
-    static void callBus(const char* method, GVariant* parameters)
-    {
-        session_test::callOn(
-            sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method, parameters);
-    }
     static void onNotify(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
         GDBusMethodInvocation* invocation, gpointer self)
     {
@@ -223,6 +215,10 @@ private:
         "<arg type='s'/><arg type='s'/><arg type='s'/><arg type='as'/><arg type='a{sv}'/><arg type='i'/>"
         "<arg type='u' direction='out'/></method></interface></node>",
         vtable, this);
+    // Asked before any call to it, on the same connection: the bus handles them in order.
+    BusNameHandle name_ { g_bus_own_name_on_connection(
+                              sessionBus(), name, G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr, nullptr),
+        g_bus_unown_name };
 };
 
 // Without a dialog program a notification stands in until it is closed, not

@@ -25,11 +25,10 @@ static bool renameFlagsMissing = false;
 
 extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) noexcept
 {
-    if (flags != 0 && renameFlagsMissing) {
-        errno = EINVAL;
-        return -1;
-    }
-    return static_cast<int>(::syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
+    if (flags == 0 || !renameFlagsMissing)
+        return static_cast<int>(::syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
+    errno = EINVAL;
+    return -1;
 }
 
 namespace lullswitch::linux_backend {

@@ -2,7 +2,6 @@
 // termination order, signals through the main loop, and a modal alert that
 // waits for its dialog while the main context keeps running.
 #include "platform/linux/LinuxApplication.h"
-#include "SessionBus.h"
 #include "SessionSupport.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GLibRegistrations.h"

@@ -3,7 +3,6 @@
 #include "SessionSupport.h"
 #include "contract/InputSourceServicesContract.h"
 #include "fakes/FakePlatform.h"
-#include "input_source/InputSourceIdentifiers.h"
 #include "platform/linux/IBusKeyboardEventClock.h"
 #include "platform/linux/IBusNews.h"
 

@@ -3,10 +3,13 @@
 // scripts/virtual-session --no-fcitx: the test starts each fcitx5 itself.
 #include "SessionBus.h"
 #include "SessionSupport.h"
+#include "platform/linux/Fcitx5KeyTimeClock.h"
+#include "platform/linux/InputMethodFramework.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <numeric>
@@ -171,6 +174,22 @@ TEST(KeyTimeAddonTest, ListenersAndPollersLearnNoMoreThanAnIdleMonitor)
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_GE(changes[0], (asked / typingUs + 1) * typingUs);
     EXPECT_LT(changes[0], (asked / typingUs + 2) * typingUs + gridUs);
+}
+
+// The agent's side, there before fcitx5 comes: the framework turns to it,
+// and the clock tells a key's age, read from the addon.
+TEST(KeyTimeAddonTest, TheAgentTurnsToFcitxWhenItComesAndReadsTheKeysAge)
+{
+    InputMethodFramework framework(sessionBus());
+    Fcitx5KeyTimeClock clock(sessionBus());
+    const auto age = [&] { return clock.secondsSinceLastEvent(lullswitch::platform::KeyboardEventType::keyDown); };
+    EXPECT_TRUE(std::isnan(age()));
+    Fcitx fcitx;
+    ASSERT_TRUE(fcitx.ready() && fcitx.key(false));
+    iterateFor(0.3);
+    EXPECT_EQ(framework.current(), InputMethodFramework::Kind::fcitx5);
+    EXPECT_GE(age(), 0.25) << "the addon tells keys to a fortieth of a second";
+    EXPECT_LT(age(), 0.5);
 }
 
 } // namespace

@@ -2,8 +2,8 @@
 // termination order, signals through the main loop, and a modal alert that
 // waits for its dialog while the main context keeps running.
 #include "platform/linux/LinuxApplication.h"
-#include "SessionBus.h"
 #include "SessionSupport.h"
+#include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GLibRegistrations.h"
 
 #include <gmock/gmock.h>
@@ -11,9 +11,7 @@
 
 #include <csignal>
 #include <fstream>
-#include <mutex>
 #include <sys/stat.h>
-#include <thread>
 
 namespace lullswitch::linux_backend {
 namespace {
@@ -61,15 +59,6 @@ TEST(LinuxApplicationTest, QuitsOnceThroughTheLoopAfterLaunchAndRunReturns)
         EXPECT_EQ(delegate.log, (quit < 0 ? Strings {} : Strings { "launch", "terminate" })) << quit;
         EXPECT_TRUE(application.isTerminating());
     }
-}
-
-// Calls `check` every few milliseconds on the default context while the source lives.
-GSourcePtr tick(std::function<void()> check)
-{
-    GSourcePtr source(g_timeout_source_new(10));
-    setCallback(source.get(), std::move(check), true);
-    g_source_attach(source.get(), nullptr);
-    return source;
 }
 
 // A dialog program in a directory of its own, put first on PATH: it records
@@ -153,9 +142,9 @@ TEST(DesktopAlertTest, TextsReachTheDialogVerbatimThroughAnArgumentVector)
     }
 }
 
-// The first alert is released from a timer's fifth run: the main context kept
-// running. The second, shown once the first is dismissed, ends with
-// termination, and its dialog with it.
+// The alert is released from a timer's fifth run: the main context kept
+// running. Shown again once dismissed, it waits anew, ends with termination,
+// and its dialog with it.
 TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTermination)
 {
     FakeDialog dialog("zenity", true);
@@ -164,7 +153,7 @@ TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTerminatio
     int ticks = 0;
     std::optional<long> refused;
     std::vector<long> responses;
-    const auto ticker = tick([&] {
+    const auto ticker = GLibMainLoop().scheduleRepeating(0.01, [&] {
         if (dialog.starts() == 1 && ++ticks == 5) {
             refused = makeAlert(application)->runModal();
             dialog.release();
@@ -173,9 +162,10 @@ TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTerminatio
             application.terminate();
     });
     delegate.onLaunch = [&] {
-        responses.push_back(makeAlert(application)->runModal());
+        const auto alert = makeAlert(application);
+        responses.push_back(alert->runModal());
         dialog.hold();
-        responses.push_back(makeAlert(application)->runModal());
+        responses.push_back(alert->runModal());
     };
     application.run(delegate);
 
@@ -193,79 +183,59 @@ TEST(DesktopAlertTest, WaitsWhileTimersRunRefusesASecondAlertAndEndsOnTerminatio
         5));
 }
 
-// org.freedesktop.Notifications on this process's own connection, answered
-// from GDBus's worker thread: the alert calls it synchronously from this one.
+// org.freedesktop.Notifications on this process's own connection: Notify is
+// answered with `id`, its printed arguments kept.
 class FakeNotificationServer {
 public:
     static constexpr std::uint32_t id = 7;
 
-    FakeNotificationServer() : filter_(g_dbus_connection_add_filter(sessionBus(), onMessage, this, nullptr))
-    {
-        session_test::callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "RequestName", g_variant_new("(su)", name, 4u));
-    }
-    ~FakeNotificationServer()
-    {
-        session_test::callOn(sessionBus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "ReleaseName", g_variant_new("(s)", name));
-        g_dbus_connection_remove_filter(sessionBus(), filter_);
-    }
-
-    // The printed arguments of the last Notify call.
-    std::string notified() const
-    {
-        std::lock_guard lock(mutex_);
-        return notified_;
-    }
     void close(std::uint32_t notification) const
     {
         g_dbus_connection_emit_signal(sessionBus(), nullptr, "/org/freedesktop/Notifications", name,
             "NotificationClosed", g_variant_new("(uu)", notification, 2u), nullptr);
     }
 
+    std::string notified;
+
 private:
     static constexpr const char* name = "org.freedesktop.Notifications";
 
-    static GDBusMessage* onMessage(GDBusConnection* connection, GDBusMessage* message, gboolean incoming, gpointer self)
+    static void onNotify(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* parameters,
+        GDBusMethodInvocation* invocation, gpointer self)
     {
-        if (!incoming || g_strcmp0(g_dbus_message_get_member(message), "Notify") != 0)
-            return message;
-        auto* server = static_cast<FakeNotificationServer*>(self);
-        {
-            std::lock_guard lock(server->mutex_);
-            server->notified_ = GMallocPtr<gchar>(g_variant_print(g_dbus_message_get_body(message), FALSE)).get();
-        }
-        GObjectPtr<GDBusMessage> reply(g_dbus_message_new_method_reply(message));
-        g_dbus_message_set_body(reply.get(), g_variant_new("(u)", id));
-        g_dbus_connection_send_message(connection, reply.get(), G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
-        g_object_unref(message);
-        return nullptr;
+        static_cast<FakeNotificationServer*>(self)->notified
+            = GMallocPtr<gchar>(g_variant_print(parameters, FALSE)).get();
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", id));
     }
 
-    guint filter_;
-    mutable std::mutex mutex_;
-    std::string notified_;
+    static constexpr GDBusInterfaceVTable vtable { onNotify, nullptr, nullptr, {} };
+    ObjectRegistration registration_ = exportObject(sessionBus(), "/org/freedesktop/Notifications",
+        "<node><interface name='org.freedesktop.Notifications'><method name='Notify'><arg type='s'/><arg type='u'/>"
+        "<arg type='s'/><arg type='s'/><arg type='s'/><arg type='as'/><arg type='a{sv}'/><arg type='i'/>"
+        "<arg type='u' direction='out'/></method></interface></node>",
+        vtable, this);
+    // Asked before any call to it, on the same connection: the bus handles them in order.
+    BusNameHandle name_ { g_bus_own_name_on_connection(
+                              sessionBus(), name, G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr, nullptr),
+        g_bus_unown_name };
 };
 
-// Without a dialog program a notification stands in; with neither, nothing.
+// Without a dialog program a notification stands in until it is closed, not
+// another; with neither, nothing.
 TEST(DesktopAlertTest, WithoutADialogProgramANotificationStandsInUntilClosed)
 {
     FakeDialog noDialog("not-a-dialog", false);
     LinuxApplication application(sessionBus());
     EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::abortReturn);
     FakeNotificationServer server;
-    std::thread closer([&] {
-        while (server.notified().empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        server.close(FakeNotificationServer::id + 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        server.close(FakeNotificationServer::id);
+    int ticks = 0;
+    const auto closer = GLibMainLoop().scheduleRepeating(0.01, [&] {
+        if (!server.notified.empty() && ++ticks % 10 == 1)
+            server.close(ticks == 1 ? FakeNotificationServer::id + 1 : FakeNotificationServer::id);
     });
-    const gint64 start = g_get_monotonic_time();
     EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::firstButtonReturn);
-    closer.join();
-    EXPECT_GE(session_test::secondsSince(start), 0.1) << "another notification's closing does not end it";
-    EXPECT_THAT(server.notified(),
+    EXPECT_GT(ticks, 10) << "another notification's closing does not end it";
+    EXPECT_THAT(server.notified,
         HasSubstr("('Lullswitch', 0, 'dialog-information', 'Lullswitch', 'Two.\\n\\nLines.', ['default', 'OK']"));
 }
 

@@ -180,8 +180,9 @@ TEST(KeyTimeAddonTest, ListenersAndPollersLearnNoMoreThanAnIdleMonitor)
 // and the clock tells a key's age, read from the addon.
 TEST(KeyTimeAddonTest, TheAgentTurnsToFcitxWhenItComesAndReadsTheKeysAge)
 {
-    InputMethodFramework framework(sessionBus());
-    Fcitx5KeyTimeClock clock(sessionBus());
+    Fcitx5Presence presence(sessionBus());
+    InputMethodFramework framework(presence);
+    Fcitx5KeyTimeClock clock(presence);
     const auto age = [&] { return clock.secondsSinceLastEvent(lullswitch::platform::KeyboardEventType::keyDown); };
     EXPECT_TRUE(std::isnan(age()));
     Fcitx fcitx;

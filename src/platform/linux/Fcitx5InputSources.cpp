@@ -129,7 +129,21 @@ void Fcitx5InputSources::readCurrent(std::optional<std::vector<std::string>> gro
         if (std::exchange(readAgain_, false))
             refresh();
         else if (hasAddon_ != true)
-            next_ = ScheduledCall::after(pollMs, [this] { refresh(); });
+            next_ = ScheduledCall::after(pollMs, [this] { poll(); });
+    });
+}
+
+// One call a look: the whole view is read again when the input method has
+// changed (a switch of group changes it too), and after every select.
+void Fcitx5InputSources::poll()
+{
+    call("CurrentInputMethod", nullptr, "(s)", [this](GVariant* reply) {
+        const gchar* name = nullptr;
+        g_variant_get(reply, "(&s)", &name);
+        if (current_ != name)
+            refresh();
+        else
+            next_ = ScheduledCall::after(pollMs, [this] { poll(); });
     });
 }
 

@@ -20,12 +20,13 @@ namespace lullswitch::linux_backend {
 // Nothing here waits for fcitx5: the answers come from a view of it that is
 // read without waiting when fcitx5 appears, after every select, and whenever
 // the agent's addon inside fcitx5 tells that the input method, the focus or
-// the group may have changed. Without the addon nothing tells, so the view is
-// read every pollMs: as often as the idle watcher looks, so that a switch by
-// hotkey is seen long before the shortest idle delay (0.5 s) has passed. While
-// fcitx5 is off the bus, or a read has failed (a hung fcitx5 after
-// callTimeoutMs), there is no current source and no list, and fcitx5 is read
-// again every retryMs until it answers. No call starts fcitx5.
+// the group may have changed. Without the addon nothing tells, so the input
+// method alone is read every pollMs, and the whole view again when it has
+// changed: as often as the idle watcher looks, so that a switch by hotkey is
+// seen long before the shortest idle delay (0.5 s) has passed. While fcitx5 is
+// off the bus, or a read has failed (a hung fcitx5 after callTimeoutMs), there
+// is no current source and no list, and fcitx5 is read again every retryMs
+// until it answers. No call starts fcitx5.
 class Fcitx5InputSources final : public CountedInputSources<std::string> {
 public:
     static constexpr int callTimeoutMs = 500;
@@ -55,6 +56,7 @@ private:
     void refresh();
     void onPresence(bool present);
     void readCurrent(std::optional<std::vector<std::string>> group);
+    void poll();
     void forget();
     void failed();
     void call(const char* method, GVariant* parameters, const char* replyType, std::function<void(GVariant*)> onReply);

@@ -58,9 +58,9 @@ TEST(IBusNewsTest, ReadsOnlyTheDaemonsWellFormedNewsAndSurvivesAnyOtherMessage)
     g_log_set_always_fatal(static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING));
     const std::string latin = property("InputMode", text("_A"));
     const std::string kana = "(" + text("か") + ", uint32 1, true)";
-    std::string tooMany = latin;
-    for (int i = 0; i < 64; ++i)
-        tooMany = text("x") + ", " + tooMany;
+    std::string longest = latin; // 64 properties
+    for (int i = 0; i < 63; ++i)
+        longest = text("x") + ", " + longest;
     const struct {
         Origin origin;
         const char* member;
@@ -98,7 +98,8 @@ TEST(IBusNewsTest, ReadsOnlyTheDaemonsWellFormedNewsAndSurvivesAnyOtherMessage)
         { toContext, "CommitText", "('か',)", "" },
         { toAll, "GlobalEngineChanged", "(int32 3,)", "" },
         // Too long a list is not walked.
-        { toContext, "RegisterProperties", list(tooMany), "" },
+        { toContext, "RegisterProperties", list(longest), "mode InputMode.Latin" },
+        { toContext, "RegisterProperties", list(text("x") + ", " + longest), "" },
     };
     for (const auto& c : cases) {
         const char* path = "/org/freedesktop/IBus/InputContext_1";

@@ -13,18 +13,26 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 
 // While set, renameat2 fails with flags as on filesystems that lack them
-// (older NFS): replacing then takes the plain path. This process's own
-// definition is the one the store's calls reach.
+// (older NFS): replacing then takes the plain path. Each exchange first runs
+// the next of `beforeExchange`, another program's write racing it. This
+// process's own definition is the one the store's calls reach.
 static bool renameFlagsMissing = false;
+static std::vector<std::function<void()>> beforeExchange;
 
 extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) noexcept
 {
+    if (flags == RENAME_EXCHANGE && !beforeExchange.empty()) {
+        const auto write = std::move(beforeExchange.front());
+        beforeExchange.erase(beforeExchange.begin());
+        write();
+    }
     if (flags == 0 || !renameFlagsMissing)
         return static_cast<int>(::syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
     errno = EINVAL;
@@ -109,9 +117,11 @@ TEST(KeyFileUserDefaultsPath, FollowsXdgConfigHome)
 
 // How a file written by hand reads; reading never rewrites it. Contents
 // that are not a key file read as empty, and the first write moves them
-// aside byte for byte, each under a name of its own.
+// aside byte for byte, each under a name of its own, found free by looking
+// where renameat2 takes no flags.
 TEST_F(KeyFileUserDefaultsTest, ReadsStoredFormsAndMovesWhatIsNotAKeyFileAside)
 {
+    renameFlagsMissing = true;
     const char withNul[] = "[Lullswitch]\nisEnabled=false\n\0junk\n";
     const struct {
         std::string contents;
@@ -359,32 +369,55 @@ TEST_F(KeyFileUserDefaultsTest, AWriteWaitsForAFileStillBeingWritten)
     }
 }
 
-// Another program's file, put in place while a write was under way, is
-// neither undone nor replaced: the write starts again from it. An empty file
-// (a writer between truncating and writing) counts as the contents last known.
+// Another program's file, put in place while a write was under way (as it
+// was read, or as it was swapped in, once and again), is neither undone nor
+// replaced: the write starts again from the newest. An empty file (a writer
+// between truncating and writing) counts as the contents last known. A file
+// that keeps changing, or a corrupt one with no free name to go aside to, is
+// left as it is, and the reason given is the true one.
 TEST_F(KeyFileUserDefaultsTest, AWriteNeverUndoesAnotherWriter)
 {
-    const KeyFileReplacer::Values values { { "isEnabled", "false" } };
-    const std::pair<std::function<void()>, std::string> cases[] = {
-        { [&] { put(path, 4, true); }, "[Lullswitch]\ndelaySeconds=4.000000\n" },
-        { [&] { writeFile(path, ""); }, "[Lullswitch]\nx=1\n" },
-        { [&] { put(path, 5); }, "[Lullswitch]\ndelaySeconds=5.000000\n" },
+    using Edits = std::vector<std::function<void()>>;
+    const auto putting = [this](double delay) { return [this, delay] { put(path, delay, true); }; };
+    const auto takeEveryAsideName = [this] {
+        writeFile(path, std::string(1, '\0'));
+        for (const auto second : { std::time(nullptr), std::time(nullptr) + 1 })
+            for (int n = 1; n <= 100; ++n)
+                writeFile(
+                    path.string() + ".corrupt-" + std::to_string(second) + (n > 1 ? "-" + std::to_string(n) : ""), "");
     };
-    for (const auto& [edit, before] : cases) {
-        if (&edit == &cases[2].first)
-            fs::remove(path);
-        else
-            put(path, 3);
-        int reads = 0;
-        const auto outcome = KeyFileReplacer(path.string(), "Lullswitch", values, "[Lullswitch]\nx=1\n", [&](auto&) {
-            if (reads++ == 0)
-                edit();
-            return false;
-        }).replace();
-        EXPECT_EQ(outcome.kind, KeyFileReplacer::Outcome::Kind::replaced);
-        EXPECT_EQ(readFile(path), before + "isEnabled=false\n");
-        EXPECT_EQ(entries(), 1);
+    const std::string written = "isEnabled=false\n";
+    const struct {
+        std::function<void()> setUp;
+        Edits atRead, atExchange;
+        std::string failure, after;
+    } cases[] = {
+        { putting(3), { putting(4) }, {}, "", "[Lullswitch]\ndelaySeconds=4.000000\n" + written },
+        { putting(3), { [&] { writeFile(path, ""); } }, {}, "", "[Lullswitch]\nx=1\n" + written },
+        { [] {}, { putting(5) }, {}, "", "[Lullswitch]\ndelaySeconds=5.000000\n" + written },
+        { putting(3), {}, { putting(4), putting(5) }, "", "[Lullswitch]\ndelaySeconds=5.000000\n" + written },
+        { putting(3), Edits(9, putting(6)), {}, "the file kept changing while it was written",
+            "[Lullswitch]\ndelaySeconds=6.000000\n" },
+        { takeEveryAsideName, {}, {}, "File exists", std::string(1, '\0') },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        fs::remove_all(directory);
+        c.setUp();
+        const long before = fs::exists(directory) ? entries() : 0;
+        beforeExchange = c.atExchange;
+        std::size_t reads = 0;
+        const auto outcome = KeyFileReplacer(
+            path.string(), "Lullswitch", { { "isEnabled", "false" } }, "[Lullswitch]\nx=1\n", [&](auto&) {
+                if (reads < c.atRead.size())
+                    c.atRead[reads]();
+                return ++reads, false;
+            }).replace();
+        EXPECT_EQ(outcome.failure, c.failure);
+        EXPECT_EQ(readFile(path), c.after);
+        EXPECT_EQ(entries(), std::max(before, 1L)) << "a temporary file left";
     }
+    beforeExchange.clear();
 }
 
 } // namespace

@@ -80,7 +80,7 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Fcitx5, InputSourceServicesContract, Fcitx5Driver
 
 // The user replaces anthy by a layout with a variant, unseen by the backend:
 // anthy is selected on its view, and the read that follows puts the view
-// right; then anthy is refused without a call. Hung, fcitx5 costs the main
+// right (the variant types Latin letters); then anthy is refused without a call. Hung, fcitx5 costs the main
 // loop nothing: no iteration waits; after one call's timeout (well short of
 // GLib's 25 s) there is no source, and once it answers it is read again by
 // itself. Restarted, it is read again.
@@ -99,6 +99,8 @@ TEST(Fcitx5InputSourcesTest, TheViewFollowsFcitxAndNeverWaitsForIt)
         g_variant_new_parsed("('Default', 'us', [('keyboard-us', ''), ('keyboard-us-dvorak', '')])")));
     EXPECT_EQ(sources.select((*list)[1]), 0);
     EXPECT_TRUE(iterateUntil([&] { return driver.current() == "keyboard-us" && second() == "keyboard-us-dvorak"; }, 5));
+    EXPECT_EQ(
+        sources.flag(sources.createEnabledInputSourceList()->back(), platform::InputSourceFlag::isASCIICapable), true);
     EXPECT_EQ(sources.select((*list)[1]), platform::SelectStatus::notTakenEffect);
 
     ASSERT_TRUE(controlFcitx("pause"));

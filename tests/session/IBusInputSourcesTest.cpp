@@ -108,11 +108,12 @@ public:
     void arrangeLayoutThenIme()
     {
         ASSERT_TRUE(context_) << "no ibus-daemon";
-        callIBus("SetGlobalEngine", g_variant_new("(s)", engine));
+        setEngine(engine);
         ASSERT_TRUE(iterateUntil([&] { return current().value_or("").starts_with(engine); }, 10.0));
         ibus_input_context_property_activate(context_.get(), "InputMode.Hiragana", PROP_STATE_CHECKED);
         ASSERT_TRUE(iterateUntil([&] { return current() == imeId(); }, 10.0)) << current().value_or("none");
     }
+    void setEngine(const char* name) { callIBus("SetGlobalEngine", g_variant_new("(s)", name)); }
     std::optional<std::string> current() { return sources.identifier(sources.copyCurrentKeyboardInputSource()); }
     // What the panel was last told, as GNOME's indicator shows it.
     std::optional<std::string> currentAsThePlatformSaysIt()
@@ -179,6 +180,13 @@ TEST(IBusInputSourcesTest, FollowsThePanelWhenTheApplicationShowsNoPropertiesAnd
     driver.type(IBUS_KEY_a);
     iterateFor(0.3);
     EXPECT_EQ(driver.sources.select(list->front()), platform::SelectStatus::composing);
+    // Another engine settles or drops the kana; a keyboard layout's types Latin letters.
+    driver.setEngine("xkb:us::eng");
+    ASSERT_TRUE(iterateUntil([&] { return driver.current() == "xkb:us::eng"; }, 5.0));
+    const auto layout = driver.sources.copyCurrentKeyboardInputSource();
+    EXPECT_EQ(driver.sources.flag(layout, platform::InputSourceFlag::isASCIICapable), true);
+    EXPECT_EQ(driver.sources.select(layout), platform::SelectStatus::selected);
+    driver.arrangeLayoutThenIme();
     driver.type(IBUS_KEY_Return);
     iterateFor(0.3);
     EXPECT_EQ(driver.sources.select(list->front()), platform::SelectStatus::selected);

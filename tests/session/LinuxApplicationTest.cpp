@@ -221,7 +221,7 @@ private:
 };
 
 // Without a dialog program a notification stands in until it is closed, not
-// another; with neither, nothing.
+// another, and never expires by itself; with neither, nothing.
 TEST(DesktopAlertTest, WithoutADialogProgramANotificationStandsInUntilClosed)
 {
     FakeDialog noDialog("not-a-dialog", false);
@@ -236,7 +236,8 @@ TEST(DesktopAlertTest, WithoutADialogProgramANotificationStandsInUntilClosed)
     EXPECT_EQ(makeAlert(application)->runModal(), DesktopAlert::firstButtonReturn);
     EXPECT_GT(ticks, 10) << "another notification's closing does not end it";
     EXPECT_THAT(server.notified,
-        HasSubstr("('Lullswitch', 0, 'dialog-information', 'Lullswitch', 'Two.\\n\\nLines.', ['default', 'OK']"));
+        HasSubstr("('Lullswitch', 0, 'dialog-information', 'Lullswitch', 'Two.\\n\\nLines.', ['default', 'OK'], "
+                  "{'resident': <true>}, 0)"));
 }
 
 } // namespace

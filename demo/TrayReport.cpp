@@ -2,7 +2,6 @@
 // see of the agent on a desktop: its tray item and menu as a panel draws them,
 // and Japanese input turned back to alphanumeric after a pause in typing.
 // Run by scripts/run when the machine has no desktop of its own.
-#include "AgentProcess.h"
 #include "SessionSupport.h"
 #include "TestTrayHost.h"
 
@@ -65,22 +64,29 @@ void drawIcon(GVariant* pixmaps)
     }
 }
 
+// A property as g_variant_print writes it ("'submenu'", "1"); "" when absent.
+std::string printed(const MenuEntry& entry, const char* name)
+{
+    linux_backend::GVariantPtr value(g_variant_lookup_value(entry.properties.get(), name, nullptr));
+    return value ? linux_backend::GMallocPtr<gchar>(g_variant_print(value.get(), FALSE)).get() : "";
+}
+
 void drawMenu(const MenuEntry& menu, int depth)
 {
     for (const auto& entry : menu.children) {
         std::string line(4 + depth * 4, ' ');
-        if (entry.printed("type") == "'separator'") {
+        if (printed(entry, "type") == "'separator'") {
             say(line + "────────────");
             continue;
         }
-        if (entry.printed("toggle-type") == "'checkmark'")
-            line += entry.printed("toggle-state") == "1" ? "✓ " : "  ";
+        if (printed(entry, "toggle-type") == "'checkmark'")
+            line += printed(entry, "toggle-state") == "1" ? "✓ " : "  ";
         line += entry.label();
-        if (!entry.printed("shortcut").empty())
-            line += "    " + entry.printed("shortcut");
-        if (entry.printed("enabled") == "false")
+        if (!printed(entry, "shortcut").empty())
+            line += "    " + printed(entry, "shortcut");
+        if (printed(entry, "enabled") == "false")
             line += "    (greyed out)";
-        if (entry.printed("children-display") == "'submenu'")
+        if (printed(entry, "children-display") == "'submenu'")
             line += "  ▸";
         say(line);
         drawMenu(entry, depth + 1);
@@ -104,7 +110,7 @@ int report()
         return 1;
     }
     const std::string config = std::string(g_getenv("XDG_CONFIG_HOME"));
-    AgentProcess agent({ { "XDG_CONFIG_HOME", config } });
+    session_test::ChildProcess agent({ LULLSWITCH_AGENT }, { { "XDG_CONFIG_HOME", config } });
     say("");
     say("Started the agent (pid " + std::to_string(agent.pid()) + ").");
     if (!session_test::iterateUntil([&] { return !panel.items().empty(); }, 10)) {

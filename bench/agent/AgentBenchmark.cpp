@@ -8,7 +8,6 @@
 //     instead (xprintidle and fcitx5-remote every 0.25 s), and the CPU ratio.
 //
 //   lullswitch_agent_bench [--idle-seconds=60] [--trials=20]
-#include "AgentProcess.h"
 #include "SessionSupport.h"
 #include "TestTrayHost.h"
 
@@ -195,7 +194,8 @@ int benchmark(double idleSeconds, int trials)
     if (!inputContext.waitUntilFocused())
         throw TrayError("fcitx5 gave no input context");
     session_test::fcitxSetCurrentInputMethod("keyboard-us");
-    AgentProcess agent({ { "XDG_CONFIG_HOME", std::string(g_getenv("XDG_CONFIG_HOME")) } });
+    session_test::ChildProcess agent(
+        { LULLSWITCH_AGENT }, { { "XDG_CONFIG_HOME", std::string(g_getenv("XDG_CONFIG_HOME")) } });
     if (!session_test::iterateUntil([&] { return !panel.items().empty(); }, 10))
         throw TrayError("the agent's item did not register");
     sleepFor(1.0);

@@ -30,12 +30,6 @@ MenuEntry parseLayout(GVariant* node)
 
 } // namespace
 
-std::string MenuEntry::printed(const std::string& name) const
-{
-    GVariantPtr value(g_variant_lookup_value(properties.get(), name.c_str(), nullptr));
-    return value ? GMallocPtr<gchar>(g_variant_print(value.get(), FALSE)).get() : "";
-}
-
 std::string MenuEntry::label() const
 {
     const gchar* label = "";

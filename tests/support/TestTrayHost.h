@@ -23,8 +23,6 @@ struct MenuEntry {
     linux_backend::GVariantPtr properties; // a{sv}
     std::vector<MenuEntry> children;
 
-    // A property as g_variant_print writes it ("'submenu'", "1"); "" when absent.
-    std::string printed(const std::string& name) const;
     std::string label() const; // as sent, mnemonics escaped
     // The first entry with this label, breadth first; throws when none.
     const MenuEntry& find(const std::string& label) const;

@@ -117,11 +117,9 @@ TEST(KeyFileUserDefaultsPath, FollowsXdgConfigHome)
 
 // How a file written by hand reads; reading never rewrites it. Contents
 // that are not a key file read as empty, and the first write moves them
-// aside byte for byte, each under a name of its own, found free by looking
-// where renameat2 takes no flags.
+// aside byte for byte, each under a name of its own.
 TEST_F(KeyFileUserDefaultsTest, ReadsStoredFormsAndMovesWhatIsNotAKeyFileAside)
 {
-    renameFlagsMissing = true;
     const char withNul[] = "[Lullswitch]\nisEnabled=false\n\0junk\n";
     const struct {
         std::string contents;
@@ -379,7 +377,9 @@ TEST_F(KeyFileUserDefaultsTest, AWriteNeverUndoesAnotherWriter)
 {
     using Edits = std::vector<std::function<void()>>;
     const auto putting = [this](double delay) { return [this, delay] { put(path, delay, true); }; };
+    // Found taken by looking, where renameat2 takes no flags.
     const auto takeEveryAsideName = [this] {
+        renameFlagsMissing = true;
         writeFile(path, std::string(1, '\0'));
         for (const auto second : { std::time(nullptr), std::time(nullptr) + 1 })
             for (int n = 1; n <= 100; ++n)

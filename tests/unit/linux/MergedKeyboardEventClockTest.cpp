@@ -21,7 +21,6 @@ TEST(MergedKeyboardEventClock, NewestValidReadingOfEachTypeWins)
     } cases[] = {
         { { 5, 2, 9 }, { 3, 4, none }, { 3, 2, 9 } },
         { { none, none, none }, { 1, -1, 7 }, { 1, none, 7 } },
-        { { 8, INFINITY, 0 }, { none, none, none }, { 8, none, 0 } },
         // Nothing can see keys (as with no source at all): never idle.
         { { none, -2, INFINITY }, { none, none, none }, { 0, 0, 0 } },
     };

@@ -92,10 +92,11 @@ GDBusMessage* countStartingCalls(GDBusConnection*, GDBusMessage* message, gboole
 
 // The user replaces anthy by a layout with a variant, unseen by the backend:
 // anthy is selected on its view, and the read that follows puts the view
-// right (the variant types Latin letters); then anthy is refused without a call. Hung, fcitx5 costs the main
-// loop nothing: no iteration waits; after one call's timeout (well short of
-// GLib's 25 s) there is no source, and once it answers it is read again by
-// itself. Restarted, it is read again. Nothing it sends could start fcitx5.
+// right (the variant types Latin letters); then anthy is refused without a
+// call. Hung, fcitx5 costs the main loop nothing: no iteration waits; after
+// one call's timeout (well short of GLib's 25 s) there is no source, and once
+// it answers it is read again by itself. Restarted, it is read again. Nothing
+// it sends could start fcitx5.
 TEST(Fcitx5InputSourcesTest, TheViewFollowsFcitxAndNeverWaitsForIt)
 {
     const guint filter = g_dbus_connection_add_filter(sessionBus(), countStartingCalls, nullptr, nullptr);

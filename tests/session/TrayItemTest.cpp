@@ -169,7 +169,7 @@ TEST_F(TrayItemTest, RegistersByUniqueNameAndAnnouncesEachChangeOnce)
 
 // Version 3 of the protocol: ids, depth, parents and property names as
 // GetLayout takes them; unknown ids are errors, in the group forms per id; a
-// group is bounded.
+// group is bounded, and names each item once.
 TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
 {
     const auto revision = *host.lastLayoutRevision();
@@ -203,8 +203,8 @@ TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
         { "GetProperty", "(" + id[""] + ", 'type')", "(v)", "(<'separator'>,)" },
         { "GetProperty", "(" + id["待ち時間"] + ", 'children-display')", "(v)", "(<'submenu'>,)" },
         { "GetProperty", "(987654, 'label')", "(v)", "No menu item has the id 987654" },
-        { "GetGroupProperties", "([" + id["Lullswitch"] + ", 987654], ['enabled'])", "(a(ia{sv}))",
-            "([(" + id["Lullswitch"] + ", {'enabled': <false>})],)" },
+        { "GetGroupProperties", "([" + id["Lullswitch"] + ", 987654, " + id["Lullswitch"] + "], ['enabled'])",
+            "(a(ia{sv}))", "([(" + id["Lullswitch"] + ", {'enabled': <false>})],)" },
         { "GetGroupProperties", "(@ai [], ['type'])", "(a(ia{sv}))", "([(0, {}), (" },
         { "AboutToShow", "(0,)", "(b)", "(false,)" },
         { "AboutToShow", "(987654,)", "(b)", "No menu item has the id 987654" },
@@ -231,6 +231,11 @@ TEST_F(TrayItemTest, MenuCallsAreAnsweredAsTheProtocolSays)
     EXPECT_THAT(call("Event", "(" + id["3秒"] + click, "()"), HasSubstr("No menu item has the id"));
     iterateFor(0.2);
     EXPECT_THAT(chosen, ElementsAre(3.0));
+    // Entries that stay keep their ids when another comes.
+    const auto before = pump([&] { return host.menu(); });
+    menu->addItem(bar.createSeparatorItem());
+    iterateFor(0.2);
+    EXPECT_EQ(pump([&] { return host.menu(); }).find("____").id, before.find("____").id);
 }
 
 TEST_F(TrayItemTest, EventIsAnsweredBeforeAModalActionRuns)

@@ -127,7 +127,7 @@ TEST_F(KeyFileUserDefaultsTest, ReadsStoredFormsAndMovesWhatIsNotAKeyFileAside)
         double number;
     } cases[] = {
         { "[Lullswitch]\nisEnabled=true\n[Other]\ndelaySeconds=3\n", StoredObject(true), 1 },
-        { "[Lullswitch]\nisEnabled=false  \n", StoredObject(false), 0 },
+        { "[Lullswitch]\nisEnabled=false   \n", StoredObject(false), 0 },
         { "[Lullswitch]\nisEnabled=3abc\n", StoredObject("3abc"), 0 },
         { "[Lullswitch]\nisEnabled=two\\swords\n", StoredObject("two words"), 0 },
         { "[Lullswitch]\nisEnabled=\xff\xfe\n", StoredObject("\xff\xfe"), 0 },
